@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test under Wine.
+# Extra arguments go to ctest, e.g. scripts/test.sh -R proxy
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
+BUILD_DIR=$(mkdir -p "$BUILD_DIR" && cd "$BUILD_DIR" && pwd)
+export BUILD_DIR
+
+if [ -z "${NORV_IN_NETNS:-}" ]; then
+  ensure_packages
+  start=$SECONDS
+  configure_and_build "$BUILD_DIR"
+  log "build took $((SECONDS - start)) s"
+  ensure_locales "$BUILD_DIR/locales"
+  ensure_wine_template "$BUILD_DIR/wine/template"
+  # Tests bind 127.0.0.1:13001; a network namespace of their own keeps them
+  # apart from anything else on this machine that uses the port.
+  if [ "${NORV_NETNS:-1}" = 1 ] && unshare -n true 2>/dev/null; then
+    exec env NORV_IN_NETNS=1 unshare -n bash "$0" "$@"
+  fi
+else
+  ip link set lo up
+fi
+
+trap wine_session_stop EXIT
+wine_session_start "$BUILD_DIR"
+start=$SECONDS
+set +e
+ctest --test-dir "$BUILD_DIR" -j1 --timeout 300 --output-on-failure "$@"
+rc=$?
+set -e
+log "tests took $((SECONDS - start)) s"
+exit $rc

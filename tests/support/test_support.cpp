@@ -1,0 +1,285 @@
+#include "support/test_support.h"
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <cstdlib>
+#include <cwchar>
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return L"";
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return "";
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &utf8[0], n, nullptr,
+                      nullptr);
+  return utf8;
+}
+
+std::wstring HostPath(const std::string& hostPath) {
+  std::wstring path = Widen(hostPath);
+  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
+  for (auto& c : path)
+    if (c == L'/') c = L'\\';
+  return path;
+}
+
+std::wstring HostPathFromEnv(const char* variable) {
+  const char* value = getenv(variable);
+  return value ? HostPath(value) : std::wstring();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string ReadFileText(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "";
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+RunFolder::RunFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  static LONG counter = 0;
+  wchar_t name[MAX_PATH + 64] = {};
+  _snwprintf(name, MAX_PATH + 63, L"%snorv-test-%lu-%lu-%ld", temp, GetCurrentProcessId(),
+             GetTickCount(), InterlockedIncrement(&counter));
+  path_ = name;
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+RunFolder::~RunFolder() {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((path_ + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(File(found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path_.c_str());
+}
+
+std::wstring RunFolder::Copy(const std::wstring& source, const std::wstring& newName) {
+  std::wstring name = newName;
+  if (name.empty()) {
+    size_t slash = source.find_last_of(L"\\/");
+    name = slash == std::wstring::npos ? source : source.substr(slash + 1);
+  }
+  std::wstring target = File(name);
+  CopyFileW(source.c_str(), target.c_str(), FALSE);
+  return target;
+}
+
+ChildProcess::~ChildProcess() {
+  if (!started_) return;
+  Kill();
+  for (Pipe* pipe : {&out_, &err_}) {
+    if (pipe->thread) {
+      WaitForSingleObject(pipe->thread, 5000);
+      CloseHandle(pipe->thread);
+    }
+    if (pipe->read) CloseHandle(pipe->read);
+    DeleteCriticalSection(&pipe->lock);
+  }
+  CloseHandle(process_);
+}
+
+DWORD WINAPI ChildProcess::Drain(void* context) {
+  Pipe* pipe = static_cast<Pipe*>(context);
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(pipe->read, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    EnterCriticalSection(&pipe->lock);
+    pipe->text.append(buffer, got);
+    LeaveCriticalSection(&pipe->lock);
+  }
+  return 0;
+}
+
+bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
+                         const std::vector<std::wstring>& extraEnv, const std::wstring& workDir) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE outWrite = nullptr, errWrite = nullptr;
+  for (Pipe* pipe : {&out_, &err_}) InitializeCriticalSection(&pipe->lock);
+  started_ = true;
+  CreatePipe(&out_.read, &outWrite, &inherit, 0);
+  CreatePipe(&err_.read, &errWrite, &inherit, 0);
+  SetHandleInformation(out_.read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
+
+  // Environment block: ours with extraEnv replacing same-named entries.
+  std::vector<std::wstring> entries;
+  wchar_t* block = GetEnvironmentStringsW();
+  for (wchar_t* p = block; *p; p += wcslen(p) + 1) entries.emplace_back(p);
+  FreeEnvironmentStringsW(block);
+  for (const auto& extra : extraEnv) {
+    std::wstring name = extra.substr(0, extra.find(L'=') + 1);
+    for (auto it = entries.begin(); it != entries.end();) {
+      if (_wcsnicmp(it->c_str(), name.c_str(), name.size()) == 0)
+        it = entries.erase(it);
+      else
+        ++it;
+    }
+    entries.push_back(extra);
+  }
+  std::wstring environment;
+  for (const auto& e : entries) environment += e + L'\0';
+  environment += L'\0';
+
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  if (!arguments.empty()) commandLine += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = outWrite;
+  startup.hStdError = errWrite;
+  PROCESS_INFORMATION info = {};
+  BOOL ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                           CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &info);
+  CloseHandle(outWrite);
+  CloseHandle(errWrite);
+  if (!ok) return false;
+  CloseHandle(info.hThread);
+  process_ = info.hProcess;
+  id_ = info.dwProcessId;
+  out_.thread = CreateThread(nullptr, 0, Drain, &out_, 0, nullptr);
+  err_.thread = CreateThread(nullptr, 0, Drain, &err_, 0, nullptr);
+  return true;
+}
+
+bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
+  if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0) return false;
+  // The pipes close when the process and everything it started are gone.
+  for (Pipe* pipe : {&out_, &err_})
+    if (pipe->thread) WaitForSingleObject(pipe->thread, 2000);
+  if (exitCode) GetExitCodeProcess(process_, exitCode);
+  return true;
+}
+
+void ChildProcess::Kill() {
+  if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process_, 99);
+    WaitForSingleObject(process_, 5000);
+  }
+}
+
+
+std::string ChildProcess::Stdout() {
+  EnterCriticalSection(&out_.lock);
+  std::string text = out_.text;
+  LeaveCriticalSection(&out_.lock);
+  return text;
+}
+
+std::string ChildProcess::Stderr() {
+  EnterCriticalSection(&err_.lock);
+  std::string text = err_.text;
+  LeaveCriticalSection(&err_.lock);
+  return text;
+}
+
+ProcessResult RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs,
+                         const std::vector<std::wstring>& extraEnv) {
+  ProcessResult result;
+  ChildProcess child;
+  if (!child.Start(exe, arguments, extraEnv)) return result;
+  result.finished = child.Wait(timeoutMs, &result.exitCode);
+  result.out = child.Stdout();
+  result.err = child.Stderr();
+  return result;
+}
+
+bool PortAnswers(unsigned short port) {
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) return false;
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (s == INVALID_SOCKET) return false;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool ok = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  closesocket(s);
+  return ok;
+}
+
+bool WaitForPort(unsigned short port, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (!PortAnswers(port)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+bool WaitForPortClosed(unsigned short port, DWORD timeoutMs) {
+  DWORD start = GetTickCount();
+  while (PortAnswers(port)) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(20);
+  }
+  return true;
+}
+
+DevService::DevService() = default;
+
+DevService::~DevService() { Stop(); }
+
+bool DevService::Start(const std::wstring& arguments) {
+  std::wstring exe = HostPathFromEnv("NORV_LOCAL_SERVICE");
+  if (exe.empty()) return false;
+  std::wstring args = L"--port 13001 --log \"" + folder_.File(L"requests.log") + L"\"";
+  if (!arguments.empty()) args += L" " + arguments;
+  if (!process_.Start(exe, args)) return false;
+  return WaitForPort(13001, 10000);
+}
+
+void DevService::Stop() {
+  process_.Kill();
+  WaitForPortClosed(13001, 5000);
+}
+
+std::vector<std::string> DevService::LogLines() const {
+  return Lines(ReadFileText(folder_.File(L"requests.log")));
+}
+
+std::vector<std::string> DevService::Requests() const {
+  std::vector<std::string> requests;
+  for (const auto& line : LogLines()) {
+    std::string head = line.substr(0, line.find('\t'));
+    size_t space = head.find(' ');
+    if (space != std::string::npos && head.compare(space + 1, 1, "/") != 0) head.insert(space + 1, "/");
+    requests.push_back(head);
+  }
+  return requests;
+}

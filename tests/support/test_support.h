@@ -1,0 +1,102 @@
+// Helpers for tests that run real programs under Wine: paths handed over by
+// CMake, run folders, child processes with captured output, and the
+// development local service.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+
+std::wstring Widen(const std::string& utf8);
+std::string Narrow(const std::wstring& wide);
+
+// A path on the build host ("/work/...") as Wine sees it ("Z:\work\...").
+std::wstring HostPath(const std::string& hostPath);
+// HostPath of the environment variable's value; empty when it is not set.
+std::wstring HostPathFromEnv(const char* variable);
+
+// Text split into lines; CR LF and LF both end a line, and no empty last line.
+std::vector<std::string> Lines(const std::string& text);
+std::string ReadFileText(const std::wstring& path);
+
+// A new empty folder below %TEMP%, removed with its files at the end.
+class RunFolder {
+ public:
+  RunFolder();
+  ~RunFolder();
+  RunFolder(const RunFolder&) = delete;
+  RunFolder& operator=(const RunFolder&) = delete;
+  const std::wstring& Path() const { return path_; }
+  std::wstring File(const std::wstring& name) const { return path_ + L"\\" + name; }
+  // Copies a file in under its own name (or newName) and returns the copy's path.
+  std::wstring Copy(const std::wstring& source, const std::wstring& newName = L"");
+
+ private:
+  std::wstring path_;
+};
+
+// A child process with standard output and error captured through pipes.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // extraEnv entries ("NAME=value") are added to, or replace, our environment.
+  bool Start(const std::wstring& exe, const std::wstring& arguments,
+             const std::vector<std::wstring>& extraEnv = {}, const std::wstring& workDir = L"");
+  // True when the process ended within the time; exitCode receives its status.
+  bool Wait(DWORD milliseconds, DWORD* exitCode = nullptr);
+  void Kill();
+  std::string Stdout();
+  std::string Stderr();
+  DWORD Id() const { return id_; }
+  HANDLE Handle() const { return process_; }
+
+ private:
+  struct Pipe {
+    HANDLE read = nullptr;
+    HANDLE thread = nullptr;
+    std::string text;
+    CRITICAL_SECTION lock;
+  };
+  static DWORD WINAPI Drain(void* pipe);
+  HANDLE process_ = nullptr;
+  DWORD id_ = 0;
+  Pipe out_, err_;
+  bool started_ = false;
+};
+
+struct ProcessResult {
+  bool finished = false;
+  DWORD exitCode = 0;
+  std::string out;
+  std::string err;
+};
+ProcessResult RunProcess(const std::wstring& exe, const std::wstring& arguments,
+                         DWORD timeoutMs = 30000, const std::vector<std::wstring>& extraEnv = {});
+
+// Whether something accepts connections on 127.0.0.1:port.
+bool PortAnswers(unsigned short port);
+bool WaitForPort(unsigned short port, DWORD timeoutMs);
+bool WaitForPortClosed(unsigned short port, DWORD timeoutMs);
+
+// The development local service (devkit/local-service) as a child process on
+// 13001, its requests logged to a file of its own.
+class DevService {
+ public:
+  DevService();
+  ~DevService();
+  // arguments are added after --port and --log, e.g. L"--state 1".
+  bool Start(const std::wstring& arguments = L"");
+  void Stop();
+  // One entry per request received: "METHOD /target" (leading slash added
+  // when the client sent none), in arrival order.
+  std::vector<std::string> Requests() const;
+  // The whole log line of each request, headers included.
+  std::vector<std::string> LogLines() const;
+
+ private:
+  RunFolder folder_;
+  ChildProcess process_;
+};
