@@ -283,3 +283,31 @@ std::vector<std::string> DevService::Requests() const {
   }
   return requests;
 }
+
+StdStreamCapture::StdStreamCapture(DWORD which) : which_(which), previous_(GetStdHandle(which)) {
+  wchar_t folder[MAX_PATH] = {};
+  wchar_t path[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, folder);
+  GetTempFileNameW(folder, L"cap", 0, path);
+  file_ = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                      CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  SetStdHandle(which_, file_);
+}
+
+StdStreamCapture::~StdStreamCapture() {
+  SetStdHandle(which_, previous_);
+  CloseHandle(file_);
+}
+
+std::string StdStreamCapture::Text() const {
+  std::string text;
+  LARGE_INTEGER start = {};
+  LARGE_INTEGER end = {};
+  SetFilePointerEx(file_, start, &end, FILE_CURRENT);
+  SetFilePointerEx(file_, start, nullptr, FILE_BEGIN);
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file_, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  SetFilePointerEx(file_, end, nullptr, FILE_BEGIN);
+  return text;
+}

@@ -100,3 +100,19 @@ class DevService {
   RunFolder folder_;
   ChildProcess process_;
 };
+
+// Points a standard stream of this process at a temporary file until the end
+// of the scope, for code that writes through GetStdHandle.
+class StdStreamCapture {
+ public:
+  explicit StdStreamCapture(DWORD which);
+  ~StdStreamCapture();
+  StdStreamCapture(const StdStreamCapture&) = delete;
+  StdStreamCapture& operator=(const StdStreamCapture&) = delete;
+  std::string Text() const;
+
+ private:
+  DWORD which_;
+  HANDLE previous_;
+  HANDLE file_;
+};

@@ -1,0 +1,146 @@
+#include "shell/window_proc.h"
+#include "service/service_client.h"
+#include "service/service_commands.h"
+#include "shell/app_state.h"
+#include "shell/console.h"
+#include "shell/texts.h"
+#include "webview/handler.h"
+#include "webview/webview_host.h"
+
+namespace {
+
+void HideToTray(HWND window) {
+  ShowWindow(window, SW_SHOWMINIMIZED);
+  ShowWindow(window, SW_HIDE);
+  HiddenToTray = 1;
+}
+
+void ShowFromTray(HWND window) {
+  ShowWindow(window, SW_SHOW);
+  ShowWindow(window, SW_RESTORE);
+  HiddenToTray = 0;
+}
+
+void CloseWebView() {
+  if (!WebViewController) return;
+  WebViewController->put_IsVisible(FALSE);
+  WebViewController->Close();
+  WebViewController.Reset();
+  WebView.Reset();
+}
+
+void FitWebView(HWND window) {
+  if (!WebViewController || !window) return;
+  RECT bounds;
+  GetClientRect(window, &bounds);
+  WebViewController->put_Bounds(bounds);
+  WebViewController->put_IsVisible(TRUE);
+  WebViewController->put_ParentWindow(window);
+}
+
+void ClickSwitch() {
+  if (!WebView) return;
+  auto* completion = MakeHandler<ICoreWebView2ExecuteScriptCompletedHandler>([](HRESULT, LPCWSTR) {});
+  WebView->ExecuteScript(SwitchClickScript, completion);
+  if (completion) completion->Release();
+}
+
+// Tells the service the user left through the menu; the reply is a trace only.
+void ReportClosedByUser() {
+  ServiceClient client;
+  ServiceReply reply;
+  OpenServiceClient(&client, &reply);
+  SendRequest(client, ClosedByUserPath, L"PUT", &reply);
+  if (IsAnswer(reply)) WriteStdout(reply.body, reply.length);
+  ReleaseReply(&reply);
+  Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+  PostQuitMessage(0);
+  CloseServiceClient(&client);
+}
+
+void ShowTrayMenu(const wchar_t* switchCheckedJson) {
+  BuildTrayMenu(switchCheckedJson);
+  POINT cursor;
+  GetCursorPos(&cursor);
+  SetForegroundWindow(MainWindow);
+  TrackPopupMenu(TrayMenu, 0, cursor.x, cursor.y, 0, MainWindow, nullptr);
+}
+
+LRESULT OnTrayIcon(HWND window, LPARAM lParam) {
+  switch (lParam) {
+    case TrayContextMenu:
+    case TrayRightButtonDown:
+      ShowContextMenu(window);
+      break;
+    case TrayLeftButtonUp:
+      if (HiddenToTray)
+        ShowFromTray(window);
+      else
+        HideToTray(window);
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void BuildTrayMenu(const wchar_t* switchCheckedJson) {
+  if (TrayMenu) DestroyMenu(TrayMenu);
+  TrayMenu = CreatePopupMenu();
+  if (lstrcmpW(switchCheckedJson, L"null") != 0) {
+    const bool on = lstrcmpW(switchCheckedJson, L"true") == 0;
+    AppendMenuW(TrayMenu, MF_STRING, IDM_SWITCH, PickText(on ? DisconnectMenuText : ConnectMenuText));
+  }
+  AppendMenuW(TrayMenu, MF_STRING, IDM_EXIT, PickText(ExitMenuText));
+}
+
+void ShowContextMenu(HWND window) {
+  MainWindow = window;
+  if (!WebView) return;
+  auto* completion = MakeHandler<ICoreWebView2ExecuteScriptCompletedHandler>(
+      [](HRESULT, LPCWSTR result) { ShowTrayMenu(result); });
+  WebView->ExecuteScript(SwitchCheckedScript, completion);
+  if (completion) completion->Release();
+}
+
+LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_DESTROY:
+      CloseWebView();
+      CloseTunnel();
+      Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+      PostQuitMessage(0);
+      return 0;
+    case WM_SIZE:
+      FitWebView(window);
+      return 0;
+    case WM_CLOSE:
+      HideToTray(window);
+      return 0;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDM_SWITCH:
+          ClickSwitch();
+          return 0;
+        case IDM_EXIT:
+          ReportClosedByUser();
+          return 0;
+      }
+      break;
+    case WM_TRAYICON:
+      return OnTrayIcon(window, lParam);
+    case WM_TRAYREFRESH:
+      if (IsWindow(window)) Shell_NotifyIconW(NIM_MODIFY, &TrayIconData);
+      return 0;
+    case WM_PAINT:
+      if (WebViewUnavailable) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        PaintWebViewNotice(window, dc);
+        EndPaint(window, &paint);
+        return 0;
+      }
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}

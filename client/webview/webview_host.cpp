@@ -1,0 +1,144 @@
+#include "webview/webview_host.h"
+#include "shell/texts.h"
+#include "webview/handler.h"
+
+OwningRef<ICoreWebView2Controller> WebViewController;
+OwningRef<ICoreWebView2> WebView;
+bool WebViewUnavailable = false;
+
+namespace {
+
+void MarkUnavailable(HWND window) {
+  WebViewUnavailable = true;
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+void ApplySettings(ICoreWebView2Settings* settings) {
+  settings->put_IsScriptEnabled(TRUE);
+  settings->put_IsWebMessageEnabled(TRUE);
+  settings->put_AreDefaultScriptDialogsEnabled(FALSE);
+  settings->put_AreDefaultContextMenusEnabled(FALSE);
+  settings->put_AreDevToolsEnabled(FALSE);
+  settings->put_IsBuiltInErrorPageEnabled(FALSE);
+  settings->put_IsStatusBarEnabled(FALSE);
+  settings->put_IsZoomControlEnabled(FALSE);
+}
+
+// A view we cannot configure is not shown at all.
+void DropUnconfiguredView(HWND window) {
+  WebViewController->put_IsVisible(FALSE);
+  WebViewController->Close();
+  WebView.Reset();
+  WebViewController.Reset();
+  MarkUnavailable(window);
+}
+
+}  // namespace
+
+void RequestWebViewEnvironment(HWND window) {
+  wchar_t tempFolder[MAX_PATH] = {};
+  const DWORD length = GetTempPathW(MAX_PATH, tempFolder);
+  // Never hand the runtime an unfilled buffer: without a temporary folder it
+  // gets no user data folder at all.
+  const wchar_t* userDataFolder = (length > 0 && length < MAX_PATH) ? tempFolder : nullptr;
+
+  HMODULE loader = LoadLibraryW(WebViewLoaderDll);
+  auto create = loader ? reinterpret_cast<CreateEnvironmentWithOptionsFunction>(
+                             reinterpret_cast<void*>(GetProcAddress(loader, CreateEnvironmentExport)))
+                       : nullptr;
+  if (!create) {
+    MarkUnavailable(window);
+    return;
+  }
+  auto* handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+      [window](HRESULT errorCode, ICoreWebView2Environment* environment) {
+        OnEnvironmentCreated(window, errorCode, environment);
+      });
+  const HRESULT result = create(nullptr, userDataFolder, nullptr, handler);
+  if (handler) handler->Release();
+  if (FAILED(result)) MarkUnavailable(window);
+}
+
+HRESULT OnEnvironmentCreated(HWND window, HRESULT errorCode, ICoreWebView2Environment* environment) {
+  if (FAILED(errorCode) || !environment) {
+    MarkUnavailable(window);
+    return S_OK;
+  }
+  auto* handler = MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
+      [window](HRESULT error, ICoreWebView2Controller* controller) {
+        OnControllerCreated(window, error, controller);
+      });
+  const HRESULT result = environment->CreateCoreWebView2Controller(window, handler);
+  if (handler) handler->Release();
+  if (FAILED(result)) MarkUnavailable(window);
+  return S_OK;
+}
+
+HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Controller* controller) {
+  if (FAILED(errorCode) || !controller) {
+    if (!WebViewController) MarkUnavailable(window);
+    return S_OK;
+  }
+  WebViewController.Store(controller);
+  WebViewController->get_CoreWebView2(WebView.Put());
+  ICoreWebView2Settings* settings = nullptr;
+  if (WebView) WebView->get_Settings(&settings);
+  if (!settings) {
+    DropUnconfiguredView(window);
+    return S_OK;
+  }
+  WebViewUnavailable = false;
+  ApplySettings(settings);
+
+  RECT bounds;
+  GetClientRect(window, &bounds);
+  WebViewController->put_Bounds(bounds);
+  WebView->Navigate(WebViewStartPage);
+
+  EventRegistrationToken token;
+  auto* navigationStarting = MakeHandler<ICoreWebView2NavigationStartingEventHandler>(OnNavigationStarting);
+  WebView->add_NavigationStarting(navigationStarting, &token);
+  if (navigationStarting) navigationStarting->Release();
+
+  WebView->AddScriptToExecuteOnDocumentCreated(FreezeObjectScript, nullptr);
+
+  auto* newWindow = MakeHandler<ICoreWebView2NewWindowRequestedEventHandler>(OnNewWindowRequested);
+  WebView->add_NewWindowRequested(newWindow, &token);
+  if (newWindow) newWindow->Release();
+
+  auto* webMessage = MakeHandler<ICoreWebView2WebMessageReceivedEventHandler>(OnWebMessageReceived);
+  WebView->add_WebMessageReceived(webMessage, &token);
+  if (webMessage) webMessage->Release();
+
+  WebView->AddScriptToExecuteOnDocumentCreated(MessageListenerScript, nullptr);
+  settings->Release();
+  return S_OK;
+}
+
+HRESULT OnNavigationStarting(ICoreWebView2*, ICoreWebView2NavigationStartingEventArgs* args) {
+  LPWSTR uri = nullptr;
+  if (SUCCEEDED(args->get_Uri(&uri)) && uri) CoTaskMemFree(uri);
+  return S_OK;
+}
+
+// The runtime's own handling of new windows applies.
+HRESULT OnNewWindowRequested(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs*) { return S_OK; }
+
+HRESULT OnWebMessageReceived(ICoreWebView2*, ICoreWebView2WebMessageReceivedEventArgs* args) {
+  LPWSTR message = nullptr;
+  if (SUCCEEDED(args->TryGetWebMessageAsString(&message)) && message) CoTaskMemFree(message);
+  return S_OK;
+}
+
+void PaintWebViewNotice(HWND window, HDC dc) {
+  RECT area;
+  GetClientRect(window, &area);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
+  DrawTextW(dc, PickText(WebViewFailedText), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+void ReleaseWebView() {
+  WebView.Reset();
+  WebViewController.Reset();
+}

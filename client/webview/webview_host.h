@@ -1,0 +1,34 @@
+// The embedded web view that shows the local service's pages in the main
+// window: its creation, configuration and event handlers.
+#pragma once
+#include <windows.h>
+#include "webview/owning_ref.h"
+#include "webview/webview2.h"
+
+constexpr wchar_t WebViewStartPage[] = L"http://127.0.0.1:13001";
+constexpr wchar_t FreezeObjectScript[] = L"Object.freeze(Object);";
+constexpr wchar_t MessageListenerScript[] =
+    L"window.chrome.webview.addEventListener('message', event => alert(event.data));"
+    L"window.chrome.webview.postMessage(window.document.URL);";
+
+extern OwningRef<ICoreWebView2Controller> WebViewController;
+extern OwningRef<ICoreWebView2> WebView;
+// Set when the runtime could not give us a view; the window then paints a
+// notice instead of staying blank.
+extern bool WebViewUnavailable;
+
+// Asks the runtime for an environment whose view will live in `window`, with
+// the user's temporary folder as user data folder. The completion arrives
+// later through the message loop of this (single-threaded apartment) thread.
+void RequestWebViewEnvironment(HWND window);
+
+HRESULT OnEnvironmentCreated(HWND window, HRESULT errorCode, ICoreWebView2Environment* environment);
+HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Controller* controller);
+HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args);
+HRESULT OnNewWindowRequested(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args);
+HRESULT OnWebMessageReceived(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args);
+
+// Paints the notice for WebViewUnavailable into the window's client area.
+void PaintWebViewNotice(HWND window, HDC dc);
+// End of the process: the view first, then its controller.
+void ReleaseWebView();
