@@ -69,7 +69,8 @@ wine_session_start() {
   export WINEPREFIX="$build/wine/prefix-$$"
   rm -rf "$WINEPREFIX"
   cp -a "$build/wine/template" "$WINEPREFIX"
-  export LOCPATH="$build/locales"
+  export LOCPATH="$build/locales" LANG=en_US.UTF-8
+  unset LC_ALL
   NORV_XVFB_PID=
   if [ -z "${WANT_DISPLAY:-}" ]; then
     local n=90

@@ -10,7 +10,7 @@ export BUILD_DIR
 if [ -z "${NORV_IN_NETNS:-}" ]; then
   ensure_packages
   start=$SECONDS
-  configure_and_build "$BUILD_DIR"
+  [ -n "${NORV_NO_BUILD:-}" ] || configure_and_build "$BUILD_DIR"
   log "build took $((SECONDS - start)) s"
   ensure_locales "$BUILD_DIR/locales"
   ensure_wine_template "$BUILD_DIR/wine/template"

@@ -1,0 +1,64 @@
+#include "client_run.h"
+#include "shell/app_state.h"
+
+ClientRun::ClientRun(const ClientOptions& options) : options_(options) {
+  exe_ = folder_.Copy(HostPathFromEnv("NORV_CLIENT_EXE"));
+  if (options_.webViewStandIn) folder_.Copy(HostPathFromEnv("NORV_WEBVIEW_STANDIN"), L"WebView2Loader.dll");
+  if (options_.winbrandStandIn) folder_.Copy(HostPathFromEnv("NORV_WINBRAND_DLL"), L"winbrand.dll");
+}
+
+std::vector<std::wstring> ClientRun::Environment() const {
+  std::vector<std::wstring> environment = {L"NORV_WEBVIEW_LOG=" + WebViewLog()};
+  environment.insert(environment.end(), options_.environment.begin(), options_.environment.end());
+  return environment;
+}
+
+bool ClientRun::Start(const std::wstring& arguments) {
+  return process_.Start(exe_, arguments, Environment(), folder_.Path());
+}
+
+HWND ClientRun::WaitForWindow(DWORD timeoutMs) {
+  WaitUntil([this] { return (window_ = FindClientWindow(process_.Id())) != nullptr; }, timeoutMs);
+  return window_;
+}
+
+long ClientRun::Exit(DWORD timeoutMs) {
+  if (!window_) WaitForWindow();
+  PostMessageW(window_, WM_COMMAND, IDM_EXIT, 0);
+  DWORD status = 0;
+  if (!process_.Wait(timeoutMs, &status)) return -2;
+  return static_cast<long>(status);
+}
+
+namespace {
+struct WindowSearch {
+  DWORD processId;
+  HWND found;
+};
+
+BOOL CALLBACK MatchClientWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  wchar_t className[64] = {};
+  GetClassNameW(window, className, 64);
+  if (owner == search->processId && wcscmp(className, MainWindowClass) == 0) {
+    search->found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+}  // namespace
+
+HWND FindClientWindow(DWORD processId) {
+  WindowSearch search = {processId, nullptr};
+  EnumWindows(MatchClientWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[256] = {};
+  // Another process's title comes through WM_GETTEXT.
+  SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
+  return text;
+}

@@ -1,0 +1,49 @@
+// The real norvvpnui.exe started from a run folder of its own, with or without
+// the development stand-ins beside it, and found again by its window.
+#pragma once
+#include <windows.h>
+#include <string>
+#include <vector>
+#include "support/test_support.h"
+
+struct ClientOptions {
+  bool webViewStandIn = true;
+  bool winbrandStandIn = false;
+  std::vector<std::wstring> environment;
+};
+
+class ClientRun {
+ public:
+  explicit ClientRun(const ClientOptions& options = {});
+  bool Start(const std::wstring& arguments = L"");
+  // The process's own top-level window of class "NorvVpnUI", waiting for it.
+  HWND WaitForWindow(DWORD timeoutMs = 15000);
+  // Exit through the tray menu's command; returns the exit status, or -2 when
+  // the process did not end in time.
+  long Exit(DWORD timeoutMs = 15000);
+  ChildProcess& Process() { return process_; }
+  const RunFolder& Folder() const { return folder_; }
+  std::wstring WebViewLog() const { return folder_.File(L"webview.log"); }
+  std::vector<std::wstring> Environment() const;
+
+ private:
+  ClientOptions options_;
+  RunFolder folder_;
+  std::wstring exe_;
+  ChildProcess process_;
+  HWND window_ = nullptr;
+};
+
+// First top-level window of class "NorvVpnUI" owned by the process.
+HWND FindClientWindow(DWORD processId);
+std::wstring WindowText(HWND window);
+// Waits until the predicate holds, pumping nothing; false on time-out.
+template <class Predicate>
+bool WaitUntil(Predicate predicate, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!predicate()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}

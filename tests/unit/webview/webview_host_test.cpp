@@ -1,0 +1,142 @@
+// The host against recording fakes: what OnControllerCreated asks of the
+// runtime and in what order, what it leaves alone when something was not
+// delivered, and that every reference and string it takes is given back once.
+#include <gtest/gtest.h>
+#include "fake_webview.h"
+#include "webview/webview_host.h"
+
+namespace {
+
+class WebViewHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    window_ = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 400, 640, nullptr, nullptr,
+                              nullptr, nullptr);
+    WebViewUnavailable = false;
+  }
+  void TearDown() override {
+    ReleaseWebView();
+    for (FakeCom* fake : {&view_, &controller_}) DropFakeReferences(fake);
+    DestroyWindow(window_);
+    CoUninitialize();
+  }
+  HWND window_ = nullptr;
+  FakeLog log_;
+  FakeCom settings_ = MakeFakeSettings(&log_);
+  FakeCom view_ = MakeFakeWebView(&log_, &settings_);
+  FakeCom controller_ = MakeFakeController(&log_, &view_);
+};
+
+TEST_F(WebViewHost, ControllerCreatedConfiguresNavigatesAndRegisters) {
+  RECT area;
+  GetClientRect(window_, &area);
+  EXPECT_EQ(S_OK, OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller_)));
+  const std::string bounds = "Controller.put_Bounds 0 0 " + std::to_string(area.right) + " " + std::to_string(area.bottom);
+  EXPECT_EQ((std::vector<std::string>{
+                "Controller.get_CoreWebView2",
+                "WebView.get_Settings",
+                "Settings.put_IsScriptEnabled 1",
+                "Settings.put_IsWebMessageEnabled 1",
+                "Settings.put_AreDefaultScriptDialogsEnabled 0",
+                "Settings.put_AreDefaultContextMenusEnabled 0",
+                "Settings.put_AreDevToolsEnabled 0",
+                "Settings.put_IsBuiltInErrorPageEnabled 0",
+                "Settings.put_IsStatusBarEnabled 0",
+                "Settings.put_IsZoomControlEnabled 0",
+                bounds,
+                "WebView.Navigate http://127.0.0.1:13001",
+                "WebView.add_NavigationStarting",
+                "WebView.AddScriptToExecuteOnDocumentCreated Object.freeze(Object);",
+                "WebView.add_NewWindowRequested",
+                "WebView.add_WebMessageReceived",
+                "WebView.AddScriptToExecuteOnDocumentCreated window.chrome.webview.addEventListener('message', "
+                "event => alert(event.data));window.chrome.webview.postMessage(window.document.URL);",
+            }),
+            log_.calls);
+  EXPECT_EQ(As<ICoreWebView2Controller>(controller_), WebViewController.Get());
+  EXPECT_EQ(As<ICoreWebView2>(view_), WebView.Get());
+  EXPECT_EQ(1, settings_.refs);          // settings released after use
+  EXPECT_EQ(2, controller_.refs);        // ours and the host's
+  EXPECT_EQ(2, view_.refs);
+  ASSERT_EQ(3u, view_.handlers.size());  // the runtime holds the only reference to each handler
+  for (IUnknown* handler : view_.handlers) {
+    handler->AddRef();
+    EXPECT_EQ(1u, handler->Release());
+  }
+  EXPECT_FALSE(WebViewUnavailable);
+
+  ReleaseWebView();
+  EXPECT_EQ(1, controller_.refs);
+  EXPECT_EQ(1, view_.refs);
+}
+
+TEST_F(WebViewHost, NothingUndeliveredIsTouched) {
+  EXPECT_EQ(S_OK, OnControllerCreated(window_, S_OK, nullptr));
+  EXPECT_EQ(S_OK, OnControllerCreated(window_, E_FAIL, As<ICoreWebView2Controller>(controller_)));
+  EXPECT_TRUE(log_.calls.empty());
+  EXPECT_EQ(nullptr, WebViewController.Get());
+  EXPECT_EQ(1, controller_.refs);
+  EXPECT_TRUE(WebViewUnavailable);
+
+  EXPECT_EQ(S_OK, OnEnvironmentCreated(window_, E_FAIL, nullptr));
+  EXPECT_TRUE(log_.calls.empty());
+
+  // A view without settings is closed and dropped rather than shown unconfigured.
+  WebViewUnavailable = false;
+  FakeCom bareView = MakeFakeWebView(&log_, nullptr);
+  FakeCom controller = MakeFakeController(&log_, &bareView);
+  EXPECT_EQ(S_OK, OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller)));
+  EXPECT_EQ((std::vector<std::string>{"Controller.get_CoreWebView2", "WebView.get_Settings",
+                                      "Controller.put_IsVisible 0", "Controller.Close"}),
+            log_.calls);
+  EXPECT_EQ(nullptr, WebViewController.Get());
+  EXPECT_EQ(nullptr, WebView.Get());
+  EXPECT_EQ(1, controller.refs);
+  EXPECT_EQ(1, bareView.refs);
+  EXPECT_TRUE(WebViewUnavailable);
+}
+
+TEST_F(WebViewHost, SecondControllerReleasesTheFirstPair) {
+  OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller_));
+  FakeLog otherLog;
+  FakeCom settings = MakeFakeSettings(&otherLog);
+  FakeCom view = MakeFakeWebView(&otherLog, &settings);
+  FakeCom controller = MakeFakeController(&otherLog, &view);
+  OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller));
+  EXPECT_EQ(1, controller_.refs);
+  EXPECT_EQ(1, view_.refs);
+  EXPECT_EQ(2, controller.refs);
+  EXPECT_EQ(2, view.refs);
+  // A failed delivery afterwards keeps the live pair.
+  OnControllerCreated(window_, E_FAIL, nullptr);
+  EXPECT_EQ(As<ICoreWebView2Controller>(controller), WebViewController.Get());
+  ReleaseWebView();
+  DropFakeReferences(&view);
+  EXPECT_EQ(1, controller.refs);
+  EXPECT_EQ(1, view.refs);
+}
+
+TEST_F(WebViewHost, EventTextsAreFreedExactlyOnce) {
+  TaskMemoryWatch watch;
+  FakeCom navigation = MakeFakeNavigationArgs(&log_, L"http://127.0.0.1:13001/");
+  EXPECT_EQ(S_OK, OnNavigationStarting(nullptr, As<ICoreWebView2NavigationStartingEventArgs>(navigation)));
+  const int navigationFrees = watch.FreesOf(navigation.handedOut);
+  EXPECT_EQ(1, navigationFrees);
+
+  FakeCom message = MakeFakeMessageArgs(&log_, L"http://127.0.0.1:13001/");
+  EXPECT_EQ(S_OK, OnWebMessageReceived(nullptr, As<ICoreWebView2WebMessageReceivedEventArgs>(message)));
+  // The allocator may hand the same block out again.
+  EXPECT_EQ(1, watch.FreesOf(message.handedOut) - (message.handedOut == navigation.handedOut ? navigationFrees : 0));
+
+  // A message that is not a string: the getter fails, nothing to free.
+  FakeCom object = MakeFakeMessageArgs(&log_, nullptr);
+  EXPECT_EQ(S_OK, OnWebMessageReceived(nullptr, As<ICoreWebView2WebMessageReceivedEventArgs>(object)));
+  EXPECT_EQ(nullptr, object.handedOut);
+  EXPECT_EQ(S_OK, OnNewWindowRequested(nullptr, nullptr));
+  EXPECT_EQ((std::vector<std::string>{"NavigationArgs.get_Uri", "MessageArgs.TryGetWebMessageAsString",
+                                      "MessageArgs.TryGetWebMessageAsString"}),
+            log_.calls);
+}
+
+}  // namespace
