@@ -1,1 +1,9 @@
-target_link_libraries(${TEST_TARGET} PRIVATE norvvpn_client)
+# The real window class and procedure, with icon 101 from the program's own
+# resources and the recording web view fakes.
+target_sources(${TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR}/client/res/norvvpnui.rc
+                                      ${CMAKE_CURRENT_SOURCE_DIR}/unit/webview/fake_webview.cpp)
+target_link_libraries(${TEST_TARGET} PRIVATE norvvpn_client ole32)
+add_dependencies(${TEST_TARGET} local-service)
+set_tests_properties(${TEST_TARGET} PROPERTIES
+  ENVIRONMENT "NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>"
+  RESOURCE_LOCK port13001)
