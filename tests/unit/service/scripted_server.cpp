@@ -1,0 +1,190 @@
+#include "scripted_server.h"
+#include <ws2tcpip.h>
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+constexpr unsigned short ServerPort = 13001;
+
+bool Readable(SOCKET socket, DWORD ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(socket, &set);
+  timeval wait = {static_cast<long>(ms / 1000), static_cast<long>((ms % 1000) * 1000)};
+  return select(0, &set, nullptr, nullptr, &wait) > 0;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+std::string Trim(const std::string& text) {
+  size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  size_t last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+// Header bytes up to the blank line, then as many body bytes as announced.
+std::string ReadRequest(SOCKET connection) {
+  std::string raw;
+  char buffer[4096];
+  size_t headerEnd = std::string::npos;
+  while (headerEnd == std::string::npos) {
+    if (!Readable(connection, 5000)) return raw;
+    int got = recv(connection, buffer, sizeof buffer, 0);
+    if (got <= 0) return raw;
+    raw.append(buffer, static_cast<size_t>(got));
+    headerEnd = raw.find("\r\n\r\n");
+  }
+  size_t announced = 0;
+  for (const auto& value : ParseRequest(raw).Values("content-length")) announced = strtoul(value.c_str(), nullptr, 10);
+  while (raw.size() < headerEnd + 4 + announced && Readable(connection, 2000)) {
+    int got = recv(connection, buffer, sizeof buffer, 0);
+    if (got <= 0) break;
+    raw.append(buffer, static_cast<size_t>(got));
+  }
+  return raw;
+}
+
+}  // namespace
+
+ScriptStep SendBytes(const std::string& bytes) { return {ScriptStep::Send, bytes, 0}; }
+ScriptStep PauseFor(DWORD ms) { return {ScriptStep::Pause, "", ms}; }
+ScriptStep HoldSilent() { return {ScriptStep::Hold, "", 0}; }
+ScriptStep ResetConnection() { return {ScriptStep::Reset, "", 0}; }
+
+std::string ReplyHead(int status, size_t contentLength, const std::string& extraHeaders) {
+  return "HTTP/1.1 " + std::to_string(status) + " Scripted\r\nContent-Type: application/json\r\n" +
+         "Content-Length: " + std::to_string(contentLength) + "\r\nConnection: close\r\n" + extraHeaders +
+         "\r\n";
+}
+
+Script Reply(int status, const std::string& body, const std::string& extraHeaders) {
+  return {SendBytes(ReplyHead(status, body.size(), extraHeaders) + body)};
+}
+
+ScriptedServer::ScriptedServer() {
+  WSADATA data;
+  WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  BOOL reuse = TRUE;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(ServerPort);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener, 16) != 0) {
+    closesocket(listener);
+    return;
+  }
+  listener_ = listener;
+  thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer() {
+  stopping_ = true;
+  if (thread_.joinable()) thread_.join();
+  if (listener_ != INVALID_SOCKET) closesocket(listener_);
+  WSACleanup();
+}
+
+void ScriptedServer::Add(const Script& script) {
+  std::lock_guard<std::mutex> guard(lock_);
+  scripts_.push_back(script);
+}
+
+std::vector<std::string> ScriptedServer::Requests() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return requests_;
+}
+
+void ScriptedServer::Run() {
+  while (!stopping_) {
+    if (!Readable(listener_, 100)) continue;
+    SOCKET connection = accept(listener_, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) continue;
+    std::string request = ReadRequest(connection);
+    Script script;
+    bool scripted = false;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      requests_.push_back(request);
+      if (nextScript_ < scripts_.size()) {
+        script = scripts_[nextScript_++];
+        scripted = true;
+      }
+    }
+    Serve(connection, scripted ? &script : nullptr);
+  }
+}
+
+void ScriptedServer::Serve(SOCKET connection, const Script* script) {
+  if (script != nullptr) {
+    for (const auto& step : *script) {
+      switch (step.kind) {
+        case ScriptStep::Send:
+          send(connection, step.bytes.data(), static_cast<int>(step.bytes.size()), 0);
+          break;
+        case ScriptStep::Pause:
+          Sleep(step.ms);
+          break;
+        case ScriptStep::Hold: {
+          // Bounded, so a client that waits for ever fails its test instead of hanging it.
+          char sink[256];
+          ULONGLONG until = GetTickCount64() + 15000;
+          while (!stopping_ && GetTickCount64() < until) {
+            if (Readable(connection, 100) && recv(connection, sink, sizeof sink, 0) <= 0) break;
+          }
+          break;
+        }
+        case ScriptStep::Reset: {
+          linger abort = {1, 0};
+          setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
+          closesocket(connection);
+          return;
+        }
+      }
+    }
+  }
+  shutdown(connection, SD_SEND);
+  closesocket(connection);
+}
+
+std::vector<std::string> ParsedRequest::Values(const std::string& name) const {
+  std::vector<std::string> values;
+  for (const auto& header : headers)
+    if (header.first == name) values.push_back(header.second);
+  return values;
+}
+
+ParsedRequest ParseRequest(const std::string& raw) {
+  ParsedRequest parsed;
+  size_t headerEnd = raw.find("\r\n\r\n");
+  std::string head = raw.substr(0, headerEnd);
+  if (headerEnd != std::string::npos) parsed.body = raw.substr(headerEnd + 4);
+  size_t start = 0;
+  bool first = true;
+  while (start <= head.size()) {
+    size_t end = head.find("\r\n", start);
+    if (end == std::string::npos) end = head.size();
+    std::string line = head.substr(start, end - start);
+    if (first) {
+      size_t space1 = line.find(' ');
+      size_t space2 = line.find(' ', space1 + 1);
+      parsed.method = line.substr(0, space1);
+      parsed.target = line.substr(space1 + 1, space2 - space1 - 1);
+      parsed.version = space2 == std::string::npos ? "" : line.substr(space2 + 1);
+      first = false;
+    } else if (size_t colon = line.find(':'); colon != std::string::npos) {
+      parsed.headers.emplace_back(Lower(Trim(line.substr(0, colon))), Trim(line.substr(colon + 1)));
+    }
+    start = end + 2;
+  }
+  return parsed;
+}

@@ -1,0 +1,69 @@
+// A loopback HTTP server on 127.0.0.1:13001 inside the test binary: each
+// accepted connection plays the next scripted reply, and the raw request
+// bytes are kept for the test to read.
+#pragma once
+#include <winsock2.h>
+#include <windows.h>
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct ScriptStep {
+  enum Kind { Send, Pause, Hold, Reset } kind;
+  std::string bytes;  // Send
+  DWORD ms;           // Pause
+};
+// A script that runs out closes the connection gracefully.
+using Script = std::vector<ScriptStep>;
+
+ScriptStep SendBytes(const std::string& bytes);
+ScriptStep PauseFor(DWORD ms);
+// Keeps the connection open and silent until the client gives up (15 s at most).
+ScriptStep HoldSilent();
+// Abortive close (RST).
+ScriptStep ResetConnection();
+
+// Status line and headers, Content-Length and Connection: close included.
+std::string ReplyHead(int status, size_t contentLength, const std::string& extraHeaders = "");
+// A whole reply in one write.
+Script Reply(int status, const std::string& body, const std::string& extraHeaders = "");
+
+class ScriptedServer {
+ public:
+  ScriptedServer();
+  ~ScriptedServer();
+  ScriptedServer(const ScriptedServer&) = delete;
+  ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+  bool Listening() const { return listener_ != INVALID_SOCKET; }
+  // Played in order, one per connection; a connection beyond the scripts is
+  // closed unanswered.
+  void Add(const Script& script);
+  // Raw bytes of each request received, in arrival order.
+  std::vector<std::string> Requests() const;
+
+ private:
+  void Run();
+  void Serve(SOCKET connection, const Script* script);
+
+  SOCKET listener_ = INVALID_SOCKET;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex lock_;
+  std::vector<Script> scripts_;
+  size_t nextScript_ = 0;
+  std::vector<std::string> requests_;
+  std::thread thread_;
+};
+
+// A parsed request: request line, headers by lower-case name, bytes after the
+// blank line.
+struct ParsedRequest {
+  std::string method, target, version;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  // Values of every header of that (lower-case) name.
+  std::vector<std::string> Values(const std::string& name) const;
+};
+ParsedRequest ParseRequest(const std::string& raw);

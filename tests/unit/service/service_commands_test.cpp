@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+#include <string>
+#include "scripted_server.h"
+#include "service/service_commands.h"
+#include "stdout_capture.h"
+#include "support/test_support.h"
+
+namespace {
+
+std::vector<std::string> RequestLines(const ScriptedServer& server) {
+  std::vector<std::string> lines;
+  for (const auto& raw : server.Requests()) {
+    ParsedRequest request = ParseRequest(raw);
+    lines.push_back(request.method + " " + request.target);
+  }
+  return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(CloseTunnel, ClosedTunnelIsOnlyAsked) {
+  ScriptedServer server;
+  server.Add(Reply(200, "{\"status\":0}"));
+  StdoutCapture out;
+  CloseTunnel();
+  EXPECT_EQ(out.Text(), "");
+  EXPECT_EQ(RequestLines(server), Lines{"GET /api/getTunnelStat"});
+}
+
+TEST(CloseTunnel, OpenTunnelIsDisconnectedAndTheReplyPrinted) {
+  const std::string reply = "{\"message\":\"100% done, %s %d %n\"}";
+  for (const char* state : {"{\"status\":1}", "{\"status\":\"0\"}", "{}"}) {
+    SCOPED_TRACE(state);
+    ScriptedServer server;
+    server.Add(Reply(200, state));
+    server.Add(Reply(201, reply));
+    StdoutCapture out;
+    CloseTunnel();
+    EXPECT_EQ(out.Text(), "close tunnel" + reply);
+    EXPECT_EQ(RequestLines(server), (Lines{"GET /api/getTunnelStat", "PUT /api/disconnectLocation"}));
+  }
+}
+
+TEST(CloseTunnel, NoUsableStateSendsNothingMore) {
+  ScriptedServer server;
+  server.Add(Reply(404, "{\"status\":1}"));
+  server.Add(Reply(200, ""));
+  server.Add(Reply(200, "[1]"));
+  server.Add(Reply(200, "not json"));
+  StdoutCapture out;
+  for (int i = 0; i < 4; ++i) CloseTunnel();
+  EXPECT_EQ(out.Text(), "");
+  EXPECT_EQ(RequestLines(server), Lines(4, "GET /api/getTunnelStat"));
+}
+
+TEST(CloseTunnel, ServiceDownIsSilent) {
+  StdoutCapture out;
+  CloseTunnel();
+  EXPECT_EQ(out.Text(), "");
+}
+
+TEST(CloseTunnel, FailedDisconnectPrintsOnlyTheTrace) {
+  ScriptedServer server;
+  server.Add(Reply(200, "{\"status\":1}"));
+  server.Add(Reply(500, "{\"error\":\"busy\"}"));
+  server.Add(Reply(200, "{\"status\":1}"));
+  server.Add(Reply(200, ""));
+  server.Add(Reply(200, "{\"status\":1}"));
+  server.Add({});  // closed unanswered
+  StdoutCapture out;
+  for (int i = 0; i < 3; ++i) CloseTunnel();
+  EXPECT_EQ(out.Text(), "close tunnelclose tunnelclose tunnel");
+  EXPECT_EQ(server.Requests().size(), 6u);
+}
+
+std::string BrandTarget(const wchar_t* name) {
+  ScriptedServer server;
+  server.Add(Reply(200, "{}"));
+  ReportWindowsBrand(name);
+  auto requests = server.Requests();
+  if (requests.size() != 1) return "<" + std::to_string(requests.size()) + " requests>";
+  ParsedRequest request = ParseRequest(requests[0]);
+  EXPECT_EQ(request.method, "PUT");
+  EXPECT_EQ(request.body, "");
+  return request.target;
+}
+
+TEST(ReportWindowsBrand, NameIsPercentEncodedAsUtf8) {
+  EXPECT_EQ(BrandTarget(L"Windows 11 Pro"), "/api/brandByUser/Windows%2011%20Pro");
+  // "Windows 10 专业版"
+  EXPECT_EQ(BrandTarget(L"Windows 10 \u4E13\u4E1A\u7248"),
+            "/api/brandByUser/Windows%2010%20%E4%B8%93%E4%B8%9A%E7%89%88");
+  EXPECT_EQ(BrandTarget(L"Edition \U0001F600"), "/api/brandByUser/Edition%20%F0%9F%98%80");
+}
+
+TEST(ReportWindowsBrand, LongNameIsCutAtAWholeCharacter) {
+  const size_t room = MAX_PATH - 1 - 16;  // 243 characters after "api/brandByUser/"
+  std::wstring exact(room, L'A');
+  EXPECT_EQ(BrandTarget((exact + L"BBBB").c_str()), "/api/brandByUser/" + std::string(room, 'A'));
+
+  // A surrogate pair across the cut goes whole or not at all.
+  std::wstring split(room - 1, L'A');
+  EXPECT_EQ(BrandTarget((split + L"\U0001F600tail").c_str()),
+            "/api/brandByUser/" + std::string(room - 1, 'A'));
+  std::wstring fits(room - 2, L'A');
+  EXPECT_EQ(BrandTarget((fits + L"\U0001F600tail").c_str()),
+            "/api/brandByUser/" + std::string(room - 2, 'A') + "%F0%9F%98%80");
+}
+
+TEST(ReportWindowsBrand, EncodedPathLongerThanTheBufferIsSentWhole) {
+  std::wstring name(100, L'\u4E13');
+  std::string expected = "/api/brandByUser/";
+  for (int i = 0; i < 100; ++i) expected += "%E4%B8%93";
+  EXPECT_EQ(BrandTarget(name.c_str()), expected);
+}
+
+TEST(QueryWindowsBrand, NameComesFromTheLibraryOrNothingIsSent) {
+  // No winbrand.dll exists under Wine; the development stand-in is found
+  // through the DLL directory.
+  EXPECT_EQ(QueryWindowsBrand(), nullptr);
+  std::wstring dll = HostPathFromEnv("NORV_WINBRAND_DLL");
+  ASSERT_FALSE(dll.empty());
+  SetDllDirectoryW(dll.substr(0, dll.rfind(L'\\')).c_str());
+  SetEnvironmentVariableW(L"NORV_BRAND_NAME", L"Windows 11 \u4E13\u4E1A\u7248");
+
+  wchar_t* name = QueryWindowsBrand();
+  ASSERT_NE(name, nullptr);
+  EXPECT_STREQ(name, L"Windows 11 \u4E13\u4E1A\u7248");
+  EXPECT_EQ(BrandTarget(name), "/api/brandByUser/Windows%2011%20%E4%B8%93%E4%B8%9A%E7%89%88");
+  LocalFree(name);
+
+  SetEnvironmentVariableW(L"NORV_BRAND_NULL", L"1");
+  EXPECT_EQ(QueryWindowsBrand(), nullptr);
+
+  SetEnvironmentVariableW(L"NORV_BRAND_NULL", nullptr);
+  SetEnvironmentVariableW(L"NORV_BRAND_NAME", nullptr);
+  SetDllDirectoryW(nullptr);
+}
+
+}  // namespace
