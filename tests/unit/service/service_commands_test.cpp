@@ -2,7 +2,7 @@
 #include <string>
 #include "scripted_server.h"
 #include "service/service_commands.h"
-#include "stdout_capture.h"
+#include "support/test_support.h"
 #include "support/test_support.h"
 
 namespace {
@@ -21,7 +21,7 @@ using Lines = std::vector<std::string>;
 TEST(CloseTunnel, ClosedTunnelIsOnlyAsked) {
   ScriptedServer server;
   server.Add(Reply(200, "{\"status\":0}"));
-  StdoutCapture out;
+  StdStreamCapture out(STD_OUTPUT_HANDLE);
   CloseTunnel();
   EXPECT_EQ(out.Text(), "");
   EXPECT_EQ(RequestLines(server), Lines{"GET /api/getTunnelStat"});
@@ -34,7 +34,7 @@ TEST(CloseTunnel, OpenTunnelIsDisconnectedAndTheReplyPrinted) {
     ScriptedServer server;
     server.Add(Reply(200, state));
     server.Add(Reply(201, reply));
-    StdoutCapture out;
+    StdStreamCapture out(STD_OUTPUT_HANDLE);
     CloseTunnel();
     EXPECT_EQ(out.Text(), "close tunnel" + reply);
     EXPECT_EQ(RequestLines(server), (Lines{"GET /api/getTunnelStat", "PUT /api/disconnectLocation"}));
@@ -47,14 +47,14 @@ TEST(CloseTunnel, NoUsableStateSendsNothingMore) {
   server.Add(Reply(200, ""));
   server.Add(Reply(200, "[1]"));
   server.Add(Reply(200, "not json"));
-  StdoutCapture out;
+  StdStreamCapture out(STD_OUTPUT_HANDLE);
   for (int i = 0; i < 4; ++i) CloseTunnel();
   EXPECT_EQ(out.Text(), "");
   EXPECT_EQ(RequestLines(server), Lines(4, "GET /api/getTunnelStat"));
 }
 
 TEST(CloseTunnel, ServiceDownIsSilent) {
-  StdoutCapture out;
+  StdStreamCapture out(STD_OUTPUT_HANDLE);
   CloseTunnel();
   EXPECT_EQ(out.Text(), "");
 }
@@ -67,7 +67,7 @@ TEST(CloseTunnel, FailedDisconnectPrintsOnlyTheTrace) {
   server.Add(Reply(200, ""));
   server.Add(Reply(200, "{\"status\":1}"));
   server.Add({});  // closed unanswered
-  StdoutCapture out;
+  StdStreamCapture out(STD_OUTPUT_HANDLE);
   for (int i = 0; i < 3; ++i) CloseTunnel();
   EXPECT_EQ(out.Text(), "close tunnelclose tunnelclose tunnel");
   EXPECT_EQ(server.Requests().size(), 6u);

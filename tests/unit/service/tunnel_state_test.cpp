@@ -5,7 +5,7 @@
 #include "service/tunnel_state.h"
 #include "shell/app_state.h"
 #include "shell/texts.h"
-#include "stdout_capture.h"
+#include "support/test_support.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST_F(TunnelStateCheck, BalloonFollowsTheAnswerInEveryLanguage) {
           server = std::make_unique<ScriptedServer>();
           server->Add(outcome.reply);
         }
-        StdoutCapture out;
+        StdStreamCapture out(STD_OUTPUT_HANDLE);
         CheckTunnelStateAndNotify();
         printed = out.Text();
       }
@@ -114,7 +114,7 @@ TEST_F(TunnelStateCheck, NothingIsPostedWhenTheWindowIsGone) {
     PrepareTrayRecord();
     ScriptedServer server;
     server.Add(Reply(200, "{\"status\":1}"));
-    StdoutCapture out;
+    StdStreamCapture out(STD_OUTPUT_HANDLE);
     CheckTunnelStateAndNotify();
     EXPECT_EQ(out.Text(), "tunnel opened");
     EXPECT_STREQ(TrayIconData.szInfo, TunnelOpenText.english);
