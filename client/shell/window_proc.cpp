@@ -10,9 +10,9 @@
 namespace {
 
 void HideToTray(HWND window) {
+  HiddenToTray = 1;
   ShowWindow(window, SW_SHOWMINIMIZED);
   ShowWindow(window, SW_HIDE);
-  HiddenToTray = 1;
 }
 
 void ShowFromTray(HWND window) {

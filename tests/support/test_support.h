@@ -47,6 +47,7 @@ class ChildProcess {
              const std::vector<std::wstring>& extraEnv = {}, const std::wstring& workDir = L"");
   // True when the process ended within the time; exitCode receives its status.
   bool Wait(DWORD milliseconds, DWORD* exitCode = nullptr);
+  // Ends the process; read Stdout/Stderr only after Wait, when the pipes are drained.
   void Kill();
   std::string Stdout();
   std::string Stderr();
