@@ -32,6 +32,16 @@ void CloseTunnel() {
   CloseServiceClient(&client);
 }
 
+void ReportClosedByUser() {
+  ServiceClient client;
+  ServiceReply reply;
+  OpenServiceClient(&client, &reply);
+  SendRequest(client, L"api/closeByUser/1", L"PUT", &reply);
+  if (IsAnswer(reply)) WriteStdout(reply.body, reply.length);
+  ReleaseReply(&reply);
+  CloseServiceClient(&client);
+}
+
 wchar_t* QueryWindowsBrand() {
   HMODULE module = LoadLibraryW(L"winbrand.dll");
   if (module == nullptr) return nullptr;

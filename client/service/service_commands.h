@@ -7,6 +7,10 @@
 // Silent on every failure.
 void CloseTunnel();
 
+// Tells the service the user quit from the tray menu; the reply body is
+// written to standard output as a trace.
+void ReportClosedByUser();
+
 // The long brand name of the running Windows edition from winbrand.dll, in
 // memory the caller releases with LocalFree; null when it cannot be had.
 wchar_t* QueryWindowsBrand();

@@ -1,8 +1,6 @@
 #include "shell/window_proc.h"
-#include "service/service_client.h"
 #include "service/service_commands.h"
 #include "shell/app_state.h"
-#include "shell/console.h"
 #include "shell/texts.h"
 #include "webview/handler.h"
 #include "webview/webview_host.h"
@@ -43,19 +41,6 @@ void ClickSwitch() {
   auto* completion = MakeHandler<ICoreWebView2ExecuteScriptCompletedHandler>([](HRESULT, LPCWSTR) {});
   WebView->ExecuteScript(SwitchClickScript, completion);
   if (completion) completion->Release();
-}
-
-// Tells the service the user left through the menu; the reply is a trace only.
-void ReportClosedByUser() {
-  ServiceClient client;
-  ServiceReply reply;
-  OpenServiceClient(&client, &reply);
-  SendRequest(client, ClosedByUserPath, L"PUT", &reply);
-  if (IsAnswer(reply)) WriteStdout(reply.body, reply.length);
-  ReleaseReply(&reply);
-  Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
-  PostQuitMessage(0);
-  CloseServiceClient(&client);
 }
 
 void ShowTrayMenu(const wchar_t* switchCheckedJson) {
@@ -123,7 +108,10 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
           ClickSwitch();
           return 0;
         case IDM_EXIT:
+          // Neither the web view nor the tunnel is closed on this way out.
           ReportClosedByUser();
+          Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+          PostQuitMessage(0);
           return 0;
       }
       break;

@@ -5,7 +5,6 @@
 
 constexpr wchar_t SwitchCheckedScript[] = L"document.getElementById('vpn_switch').checked;";
 constexpr wchar_t SwitchClickScript[] = L"document.getElementById('vpn_switch').click();";
-constexpr wchar_t ClosedByUserPath[] = L"api/closeByUser/1";
 
 // lParam values of WM_TRAYICON: the icon keeps the shell's first callback
 // version, so lParam carries the mouse message itself.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include "client_run.h"
 #include "shell/app_state.h"
+#include "support/webview_calls.h"
 
 namespace {
 
@@ -39,31 +40,12 @@ TEST(WebViewHostEndToEnd, StandInGetsTheConfiguredViewInOrder) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(0u, lines[0].find("CreateCoreWebView2EnvironmentWithOptions browserFolder=null userDataFolder="));
   EXPECT_EQ(std::string::npos, lines[0].find("userDataFolder=null"));
-  const std::vector<std::string> sequence = {
-      "Environment.CreateCoreWebView2Controller",
-      "Controller.get_CoreWebView2",
-      "WebView.get_Settings",
-      "Settings.put_IsScriptEnabled 1",
-      "Settings.put_IsWebMessageEnabled 1",
-      "Settings.put_AreDefaultScriptDialogsEnabled 0",
-      "Settings.put_AreDefaultContextMenusEnabled 0",
-      "Settings.put_AreDevToolsEnabled 0",
-      "Settings.put_IsBuiltInErrorPageEnabled 0",
-      "Settings.put_IsStatusBarEnabled 0",
-      "Settings.put_IsZoomControlEnabled 0",
-      "WebView.Navigate http://127.0.0.1:13001",
-      "WebView.add_NavigationStarting",
-      "WebView.AddScriptToExecuteOnDocumentCreated Object.freeze(Object);",
-      "WebView.add_NewWindowRequested",
-      "WebView.add_WebMessageReceived",
-      "WebView.AddScriptToExecuteOnDocumentCreated window.chrome.webview.addEventListener('message', event => "
-      "alert(event.data));window.chrome.webview.postMessage(window.document.URL);",
-      "Settings.Release 0",
-      "NavigationStarting http://127.0.0.1:13001",
-      "NavigationStartingArgs.get_Uri",
-      "WebMessageReceived http://127.0.0.1:13001",
-      "WebMessageArgs.TryGetWebMessageAsString",
-  };
+  std::vector<std::string> sequence = {"Environment.CreateCoreWebView2Controller"};
+  for (const auto& call : ConfigureViewCalls("")) sequence.push_back(call);
+  sequence.insert(sequence.end(), {"Settings.Release 0", "NavigationStarting http://127.0.0.1:13001",
+                                   "NavigationStartingArgs.get_Uri", "WebMessageReceived http://127.0.0.1:13001",
+                                   "WebMessageArgs.TryGetWebMessageAsString"});
+
   EXPECT_EQ(sequence, Only(lines, sequence));
   // One web message per navigation.
   EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "WebMessageReceived http://127.0.0.1:13001"));

@@ -3,6 +3,7 @@
 // delivered, and that every reference and string it takes is given back once.
 #include <gtest/gtest.h>
 #include "fake_webview.h"
+#include "support/webview_calls.h"
 #include "webview/webview_host.h"
 
 namespace {
@@ -33,27 +34,7 @@ TEST_F(WebViewHost, ControllerCreatedConfiguresNavigatesAndRegisters) {
   GetClientRect(window_, &area);
   EXPECT_EQ(S_OK, OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller_)));
   const std::string bounds = "Controller.put_Bounds 0 0 " + std::to_string(area.right) + " " + std::to_string(area.bottom);
-  EXPECT_EQ((std::vector<std::string>{
-                "Controller.get_CoreWebView2",
-                "WebView.get_Settings",
-                "Settings.put_IsScriptEnabled 1",
-                "Settings.put_IsWebMessageEnabled 1",
-                "Settings.put_AreDefaultScriptDialogsEnabled 0",
-                "Settings.put_AreDefaultContextMenusEnabled 0",
-                "Settings.put_AreDevToolsEnabled 0",
-                "Settings.put_IsBuiltInErrorPageEnabled 0",
-                "Settings.put_IsStatusBarEnabled 0",
-                "Settings.put_IsZoomControlEnabled 0",
-                bounds,
-                "WebView.Navigate http://127.0.0.1:13001",
-                "WebView.add_NavigationStarting",
-                "WebView.AddScriptToExecuteOnDocumentCreated Object.freeze(Object);",
-                "WebView.add_NewWindowRequested",
-                "WebView.add_WebMessageReceived",
-                "WebView.AddScriptToExecuteOnDocumentCreated window.chrome.webview.addEventListener('message', "
-                "event => alert(event.data));window.chrome.webview.postMessage(window.document.URL);",
-            }),
-            log_.calls);
+  EXPECT_EQ(ConfigureViewCalls(bounds), log_.calls);
   EXPECT_EQ(As<ICoreWebView2Controller>(controller_), WebViewController.Get());
   EXPECT_EQ(As<ICoreWebView2>(view_), WebView.Get());
   EXPECT_EQ(1, settings_.refs);          // settings released after use
