@@ -15,6 +15,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 find_program(WINE_PROGRAM NAMES wine wine64 wine-stable)
+get_property(norv_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
 if(WINE_PROGRAM)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+elseif(NOT norv_in_try_compile AND (NOT DEFINED BUILD_TESTING OR BUILD_TESTING))
+  # Without an emulator CTest would hand the .exe files to the shell.
+  message(FATAL_ERROR "wine not found (Debian package wine): the tests run under it. "
+                      "Install it, or configure with -DBUILD_TESTING=OFF to build without tests.")
 endif()
