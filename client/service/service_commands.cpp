@@ -5,6 +5,7 @@
 #include <new>
 #include "service/service_client.h"
 #include "shell/console.h"
+#include "shell/system_library.h"
 
 namespace {
 
@@ -43,21 +44,18 @@ void ReportClosedByUser() {
 }
 
 wchar_t* QueryWindowsBrand() {
-  HMODULE module = LoadLibraryW(L"winbrand.dll");
-  if (module == nullptr) return nullptr;
-  auto formatString = reinterpret_cast<BrandingFormatStringProc>(
-      reinterpret_cast<void*>(GetProcAddress(module, "BrandingFormatString")));
+  HMODULE module = nullptr;
+  auto formatString = LoadLibraryFunction<BrandingFormatStringProc>(L"winbrand.dll", "BrandingFormatString", &module);
+  if (formatString == nullptr) return nullptr;
   wchar_t* copy = nullptr;
-  if (formatString != nullptr) {
-    wchar_t format[100] = L"%WINDOWS_LONG%";
-    wchar_t* brand = formatString(format);
-    if (brand != nullptr) {
-      size_t length = wcslen(brand);
-      copy = static_cast<wchar_t*>(LocalAlloc(LMEM_ZEROINIT, (length + 1) * sizeof(wchar_t)));
-      if (copy != nullptr) wmemcpy(copy, brand, length + 1);
-      // The library allocates the text for us with LocalAlloc.
-      LocalFree(brand);
-    }
+  wchar_t format[100] = L"%WINDOWS_LONG%";
+  wchar_t* brand = formatString(format);
+  if (brand != nullptr) {
+    size_t length = wcslen(brand);
+    copy = static_cast<wchar_t*>(LocalAlloc(LMEM_ZEROINIT, (length + 1) * sizeof(wchar_t)));
+    if (copy != nullptr) wmemcpy(copy, brand, length + 1);
+    // The library allocates the text for us with LocalAlloc.
+    LocalFree(brand);
   }
   FreeLibrary(module);
   return copy;

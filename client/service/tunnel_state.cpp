@@ -3,6 +3,7 @@
 #include "shell/app_state.h"
 #include "shell/console.h"
 #include "shell/texts.h"
+#include "shell/tray.h"
 
 namespace {
 

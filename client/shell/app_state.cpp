@@ -3,6 +3,4 @@
 LANGID UiLanguage = 0;
 HINSTANCE AppInstance = nullptr;
 HWND MainWindow = nullptr;
-NOTIFYICONDATAW TrayIconData = {};
 LONG HiddenToTray = 0;
-HMENU TrayMenu = nullptr;

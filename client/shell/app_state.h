@@ -2,11 +2,6 @@
 // start-up, the window procedure and the tunnel-state thread together.
 #pragma once
 #include <windows.h>
-#include <shellapi.h>
-
-// The shell's tray icon record; the callback message, window, id and the
-// balloon fields all live in this one record.
-static_assert(sizeof(NOTIFYICONDATAW) == 976, "NOTIFYICONDATAW must be the full current record");
 
 constexpr UINT WM_TRAYICON = WM_USER + 100;     // 1124, the tray icon's callback message
 constexpr UINT WM_TRAYREFRESH = WM_USER + 101;  // 1125, posted by the tunnel-state thread
@@ -20,6 +15,4 @@ constexpr wchar_t MainWindowClass[] = L"NorvVpnUI";
 extern LANGID UiLanguage;
 extern HINSTANCE AppInstance;
 extern HWND MainWindow;
-extern NOTIFYICONDATAW TrayIconData;
 extern LONG HiddenToTray;
-extern HMENU TrayMenu;

@@ -11,6 +11,7 @@
 #include "shell/main_window.h"
 #include "shell/texts.h"
 #include "shell/tool_modes.h"
+#include "shell/tray.h"
 #include "webview/webview_host.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
@@ -42,7 +43,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     return 1;
   }
   MainWindow = window;
-  AddTrayIcon(window, instance);
+  AddTrayIcon(window, SetWindowIcons(window, instance));
   ShowWindow(window, showCommand);
 
   if (HANDLE thread = CreateThread(nullptr, 0, TunnelStateThread, new (std::nothrow) int(0), 0, nullptr))
@@ -62,7 +63,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
-  if (!IsWindowVisible(window)) Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+  if (!IsWindowVisible(window)) RemoveTrayIcon();
   ReleaseWebView();
   CoUninitialize();
   return static_cast<int>(message.wParam);

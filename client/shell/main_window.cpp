@@ -40,17 +40,11 @@ HWND CreateMainWindow(HINSTANCE instance) {
                          nullptr);
 }
 
-void AddTrayIcon(HWND window, HINSTANCE instance) {
+HICON SetWindowIcons(HWND window, HINSTANCE instance) {
   SetClassLongPtrW(window, GCLP_HICON,
                    reinterpret_cast<LONG_PTR>(LoadIconW(AppInstance, MAKEINTRESOURCEW(AppIconId))));
-  TrayIconData.cbSize = sizeof(NOTIFYICONDATAW);
-  TrayIconData.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconId));
-  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(TrayIconData.hIcon));
-  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(TrayIconData.hIcon));
-  TrayIconData.uCallbackMessage = WM_TRAYICON;
-  TrayIconData.hWnd = window;
-  TrayIconData.uID = TrayIconId;
-  CopyText(TrayIconData.szTip, PickText(ProductNameText));
-  TrayIconData.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-  Shell_NotifyIconW(NIM_ADD, &TrayIconData);
+  HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(AppIconId));
+  SendMessageW(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+  SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  return icon;
 }

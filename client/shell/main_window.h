@@ -1,5 +1,5 @@
-// The interactive client's window, its tray icon, and the hand-over to a
-// client that already runs in this Windows session.
+// The interactive client's window, its icons, and the hand-over to a client
+// that already runs in this Windows session.
 #pragma once
 #include <windows.h>
 
@@ -17,5 +17,5 @@ bool RaiseRunningClient();
 
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
-// Puts icon 101 on the class and the window and adds the tray icon.
-void AddTrayIcon(HWND window, HINSTANCE instance);
+// Puts icon 101 on the class and the window; returns it for the tray icon.
+HICON SetWindowIcons(HWND window, HINSTANCE instance);

@@ -1,7 +1,7 @@
 #include "shell/window_proc.h"
 #include "service/service_commands.h"
 #include "shell/app_state.h"
-#include "shell/texts.h"
+#include "shell/tray.h"
 #include "webview/handler.h"
 #include "webview/webview_host.h"
 
@@ -43,14 +43,6 @@ void ClickSwitch() {
   if (completion) completion->Release();
 }
 
-void ShowTrayMenu(const wchar_t* switchCheckedJson) {
-  BuildTrayMenu(switchCheckedJson);
-  POINT cursor;
-  GetCursorPos(&cursor);
-  SetForegroundWindow(MainWindow);
-  TrackPopupMenu(TrayMenu, 0, cursor.x, cursor.y, 0, MainWindow, nullptr);
-}
-
 LRESULT OnTrayIcon(HWND window, LPARAM lParam) {
   switch (lParam) {
     case TrayContextMenu:
@@ -69,31 +61,12 @@ LRESULT OnTrayIcon(HWND window, LPARAM lParam) {
 
 }  // namespace
 
-void BuildTrayMenu(const wchar_t* switchCheckedJson) {
-  if (TrayMenu) DestroyMenu(TrayMenu);
-  TrayMenu = CreatePopupMenu();
-  if (lstrcmpW(switchCheckedJson, L"null") != 0) {
-    const bool on = lstrcmpW(switchCheckedJson, L"true") == 0;
-    AppendMenuW(TrayMenu, MF_STRING, IDM_SWITCH, PickText(on ? DisconnectMenuText : ConnectMenuText));
-  }
-  AppendMenuW(TrayMenu, MF_STRING, IDM_EXIT, PickText(ExitMenuText));
-}
-
-void ShowContextMenu(HWND window) {
-  MainWindow = window;
-  if (!WebView) return;
-  auto* completion = MakeHandler<ICoreWebView2ExecuteScriptCompletedHandler>(
-      [](HRESULT, LPCWSTR result) { ShowTrayMenu(result); });
-  WebView->ExecuteScript(SwitchCheckedScript, completion);
-  if (completion) completion->Release();
-}
-
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_DESTROY:
       CloseWebView();
       CloseTunnel();
-      Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+      RemoveTrayIcon();
       PostQuitMessage(0);
       return 0;
     case WM_SIZE:
@@ -110,7 +83,7 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         case IDM_EXIT:
           // Neither the web view nor the tunnel is closed on this way out.
           ReportClosedByUser();
-          Shell_NotifyIconW(NIM_DELETE, &TrayIconData);
+          RemoveTrayIcon();
           PostQuitMessage(0);
           return 0;
       }
@@ -118,7 +91,7 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     case WM_TRAYICON:
       return OnTrayIcon(window, lParam);
     case WM_TRAYREFRESH:
-      if (IsWindow(window)) Shell_NotifyIconW(NIM_MODIFY, &TrayIconData);
+      RefreshTrayIcon(window);
       return 0;
     case WM_PAINT:
       if (WebViewUnavailable) {

@@ -2,12 +2,13 @@
 // window; anything else is the single interactive client.
 #include <gtest/gtest.h>
 #include "client_run.h"
+#include "support/wine_tray.h"
 
 namespace {
 
 ClientOptions WithoutStandIns() {
   ClientOptions options;
-  options.webViewStandIn = false;
+  options.webViewRuntime = false;
   return options;
 }
 
@@ -26,15 +27,47 @@ std::wstring ReadProxyServer() {
   return value;
 }
 
+// Waits for the process while this thread answers the messages it is sent
+// (showing one of our windows from another process sends us one).
+bool WaitPumping(ChildProcess& process, DWORD timeoutMs, DWORD* status) {
+  const DWORD start = GetTickCount();
+  HANDLE handle = process.Handle();
+  for (;;) {
+    const DWORD left = timeoutMs - (GetTickCount() - start);
+    if (static_cast<LONG>(left) <= 0) return false;
+    const DWORD woken = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0) return process.Wait(0, status);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+}
+
+int WindowsCreated = 0;
+
+void CALLBACK CountWindow(HWINEVENTHOOK, DWORD, HWND window, LONG object, LONG, DWORD, DWORD) {
+  if (window && object == OBJID_WINDOW) ++WindowsCreated;
+}
+
 TEST(ToolModes, EachWordAtItsCountRunsAndEndsWithoutAWindow) {
   for (const wchar_t* arguments : {L"brand", L"off", L"pac http://127.0.0.1/p.pac", L"pac \"\"",
                                    L"global 10.1.2.3:3128 \"<local>\""}) {
-    ClientRun client(WithoutStandIns());
-    ASSERT_TRUE(client.Start(arguments));
+    // Every window the process ever makes, even one gone before it ends.
+    ChildProcess client;
+    ChildOptions options;
+    options.suspended = true;
+    ASSERT_TRUE(client.Start(HostPathFromEnv("NORV_CLIENT_EXE"), arguments, {}, options));
+    WindowsCreated = 0;
+    HWINEVENTHOOK hook = SetWinEventHook(EVENT_OBJECT_CREATE, EVENT_OBJECT_CREATE, nullptr, CountWindow,
+                                         client.Id(), 0, WINEVENT_OUTOFCONTEXT);
+    ASSERT_NE(nullptr, hook);
+    client.Resume();
     DWORD status = 1;
-    ASSERT_TRUE(client.Process().Wait(20000, &status)) << Narrow(arguments);
+    ASSERT_TRUE(WaitPumping(client, 20000, &status)) << Narrow(arguments);
     EXPECT_EQ(0u, status) << Narrow(arguments);
-    EXPECT_EQ(nullptr, FindClientWindow(client.Process().Id()));
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    UnhookWinEvent(hook);
+    EXPECT_EQ(0, WindowsCreated) << Narrow(arguments);
   }
 }
 
@@ -80,7 +113,9 @@ TEST(Language, WindowTitleAndClientArea) {
   HWND window = client.WaitForWindow();
   ASSERT_NE(nullptr, window);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
-  EXPECT_EQ(std::wstring(language == 2052 ? L"\u6F9C\u73C0VPN" : L"NorvVPN"), WindowText(window));
+  const std::wstring productName = language == 2052 ? L"\u6F9C\u73C0VPN" : L"NorvVPN";
+  EXPECT_EQ(productName, WindowText(window));
+  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(productName) != nullptr; }, 10000));
   EXPECT_EQ(DWORD(WS_SYSMENU),
             GetWindowLongW(window, GWL_STYLE) & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
   // The 400 x 640 outer size less the frame of a caption-and-close window.
@@ -110,11 +145,91 @@ TEST(InteractiveClient, SecondStartRaisesTheHiddenFirstAndEnds) {
   EXPECT_FALSE(IsIconic(window));
 
   // A tool mode beside a running client does its job and touches nothing.
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
   ClientRun tool(WithoutStandIns());
   ASSERT_TRUE(tool.Start(L"off"));
   ASSERT_TRUE(tool.Process().Wait(20000, &status));
   EXPECT_EQ(0u, status);
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(0, first.Exit());
+}
+
+TEST(InteractiveClient, SecondStartOnlyBringsTheVisibleFirstForward) {
+  ClientRun first(WithoutStandIns());
+  ASSERT_TRUE(first.Start());
+  HWND window = first.WaitForWindow();
+  ASSERT_NE(nullptr, window);
+  // Maximised, a restore would show: the visible window gets no ShowWindow.
+  ShowWindowAsync(window, SW_MAXIMIZE);
+  ASSERT_TRUE(WaitUntil([&] { return IsZoomed(window) != FALSE; }, 5000));
+
+  ClientRun second(WithoutStandIns());
+  ASSERT_TRUE(second.Start());
+  DWORD status = 0;
+  ASSERT_TRUE(second.Process().Wait(20000, &status));
+  EXPECT_EQ(0xFFFFFFFFu, status);
+  EXPECT_EQ(nullptr, FindClientWindow(second.Process().Id()));
+  EXPECT_TRUE(IsZoomed(window));
+  EXPECT_TRUE(IsWindowVisible(window));
+  EXPECT_EQ(0, first.Exit());
+}
+
+// The running client as another process of the session sees it: the mutex
+// and a top-level window of that class, here both ours.
+class ClientLookalike {
+ public:
+  explicit ClientLookalike(const wchar_t* className) {
+    mutex_ = CreateMutexA(nullptr, FALSE, "Local\\$NorvVPN$");
+    if (!className) return;
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = className;
+    className_ = className;
+    RegisterClassW(&windowClass);
+    window_ = CreateWindowW(className, L"lookalike", WS_POPUP, 0, 0, 50, 50, nullptr, nullptr,
+                            windowClass.hInstance, nullptr);
+  }
+  ~ClientLookalike() {
+    if (window_) DestroyWindow(window_);
+    if (!className_.empty()) UnregisterClassW(className_.c_str(), GetModuleHandleW(nullptr));
+    CloseHandle(mutex_);
+  }
+  HWND Window() const { return window_; }
+
+ private:
+  HANDLE mutex_ = nullptr;
+  std::wstring className_;
+  HWND window_ = nullptr;
+};
+
+TEST(InteractiveClient, AnyTopLevelWindowOfTheClassIsTheRunningClient) {
+  ClientLookalike running(L"NorvVpnUI");
+  ASSERT_NE(nullptr, running.Window());
+  ClientRun second(WithoutStandIns());
+  ASSERT_TRUE(second.Start());
+  DWORD status = 0;
+  ASSERT_TRUE(WaitPumping(second.Process(), 20000, &status));
+  EXPECT_EQ(0xFFFFFFFFu, status);
+  EXPECT_TRUE(IsWindowVisible(running.Window()));  // hidden, so shown
+}
+
+TEST(InteractiveClient, HeldMutexWithoutSuchAWindowStartsAFullClient) {
+  // Class names are atoms of the session that ignore case; "NorvVpnUi" reads
+  // as itself to others only while no "NorvVpnUI" class exists, as here.
+  for (const wchar_t* className : {static_cast<const wchar_t*>(nullptr), L"NorvVpnUi", L"NorvVpnXY"}) {
+    const std::string name = className ? Narrow(className) : "no window";
+    ClientLookalike other(className);
+    ClientRun client(WithoutStandIns());
+    ASSERT_TRUE(client.Start());
+    EXPECT_NE(nullptr, client.WaitForWindow()) << name;
+    EXPECT_EQ(0, client.Exit()) << name;
+    if (other.Window()) {
+      EXPECT_FALSE(IsWindowVisible(other.Window())) << name;
+    }
+  }
 }
 
 }  // namespace

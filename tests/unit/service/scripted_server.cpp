@@ -53,10 +53,11 @@ std::string ReadRequest(SOCKET connection) {
 
 }  // namespace
 
-ScriptStep SendBytes(const std::string& bytes) { return {ScriptStep::Send, bytes, 0}; }
-ScriptStep PauseFor(DWORD ms) { return {ScriptStep::Pause, "", ms}; }
-ScriptStep HoldSilent() { return {ScriptStep::Hold, "", 0}; }
-ScriptStep ResetConnection() { return {ScriptStep::Reset, "", 0}; }
+ScriptStep SendBytes(const std::string& bytes) { return {ScriptStep::Send, bytes, 0, nullptr}; }
+ScriptStep PauseFor(DWORD ms) { return {ScriptStep::Pause, "", ms, nullptr}; }
+ScriptStep HoldSilent() { return {ScriptStep::Hold, "", 0, nullptr}; }
+ScriptStep ResetConnection() { return {ScriptStep::Reset, "", 0, nullptr}; }
+ScriptStep CallOnRequest(std::function<void()> call) { return {ScriptStep::Call, "", 0, std::move(call)}; }
 
 std::string ReplyHead(int status, size_t contentLength, const std::string& extraHeaders) {
   return "HTTP/1.1 " + std::to_string(status) + " Scripted\r\nContent-Type: application/json\r\n" +
@@ -66,6 +67,10 @@ std::string ReplyHead(int status, size_t contentLength, const std::string& extra
 
 Script Reply(int status, const std::string& body, const std::string& extraHeaders) {
   return {SendBytes(ReplyHead(status, body.size(), extraHeaders) + body)};
+}
+
+Script ReplyAfter(std::function<void()> call, int status, const std::string& body) {
+  return {CallOnRequest(std::move(call)), SendBytes(ReplyHead(status, body.size()) + body)};
 }
 
 ScriptedServer::ScriptedServer() {
@@ -134,6 +139,9 @@ void ScriptedServer::Serve(SOCKET connection, const Script* script) {
         case ScriptStep::Pause:
           Sleep(step.ms);
           break;
+        case ScriptStep::Call:
+          step.call();
+          break;
         case ScriptStep::Hold: {
           // Bounded, so a client that waits for ever fails its test instead of hanging it.
           char sink[256];
@@ -187,4 +195,13 @@ ParsedRequest ParseRequest(const std::string& raw) {
     start = end + 2;
   }
   return parsed;
+}
+
+std::vector<std::string> RequestLines(const ScriptedServer& server) {
+  std::vector<std::string> lines;
+  for (const auto& raw : server.Requests()) {
+    ParsedRequest request = ParseRequest(raw);
+    lines.push_back(request.method + " " + request.target);
+  }
+  return lines;
 }

@@ -5,15 +5,17 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 struct ScriptStep {
-  enum Kind { Send, Pause, Hold, Reset } kind;
+  enum Kind { Send, Pause, Hold, Reset, Call } kind;
   std::string bytes;  // Send
   DWORD ms;           // Pause
+  std::function<void()> call;
 };
 // A script that runs out closes the connection gracefully.
 using Script = std::vector<ScriptStep>;
@@ -24,11 +26,16 @@ ScriptStep PauseFor(DWORD ms);
 ScriptStep HoldSilent();
 // Abortive close (RST).
 ScriptStep ResetConnection();
+// Runs `call` on the server's thread while the client waits for the reply:
+// a look at the client's state at the moment of its request.
+ScriptStep CallOnRequest(std::function<void()> call);
 
 // Status line and headers, Content-Length and Connection: close included.
 std::string ReplyHead(int status, size_t contentLength, const std::string& extraHeaders = "");
 // A whole reply in one write.
 Script Reply(int status, const std::string& body, const std::string& extraHeaders = "");
+// The same reply after `call`.
+Script ReplyAfter(std::function<void()> call, int status, const std::string& body);
 
 class ScriptedServer {
  public:
@@ -67,3 +74,6 @@ struct ParsedRequest {
   std::vector<std::string> Values(const std::string& name) const;
 };
 ParsedRequest ParseRequest(const std::string& raw);
+
+// "METHOD target" of each request received, in arrival order.
+std::vector<std::string> RequestLines(const ScriptedServer& server);

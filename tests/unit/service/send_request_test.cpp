@@ -105,6 +105,20 @@ TEST(SendRequest, RedirectIsReportedNotFollowed) {
   }
 }
 
+TEST(SendRequest, RedirectWithoutLocationIsAFailureWithNothingHandedBack) {
+  for (int code : {301, 302}) {
+    SCOPED_TRACE(code);
+    ScriptedServer server;
+    server.Add(Reply(code, "moved"));
+    Outcome outcome = Exchange();
+    EXPECT_EQ(outcome.result, 500u);
+    EXPECT_EQ(outcome.status, 0u);
+    EXPECT_TRUE(outcome.bodyNull);
+    EXPECT_TRUE(outcome.location.empty());
+    EXPECT_EQ(server.Requests().size(), 1u);
+  }
+}
+
 TEST(SendRequest, BodyInPiecesArrivesAsOneTextInOrder) {
   {
     ScriptedServer server;

@@ -3,18 +3,8 @@
 #include "scripted_server.h"
 #include "service/service_commands.h"
 #include "support/test_support.h"
-#include "support/test_support.h"
 
 namespace {
-
-std::vector<std::string> RequestLines(const ScriptedServer& server) {
-  std::vector<std::string> lines;
-  for (const auto& raw : server.Requests()) {
-    ParsedRequest request = ParseRequest(raw);
-    lines.push_back(request.method + " " + request.target);
-  }
-  return lines;
-}
 
 using Lines = std::vector<std::string>;
 
@@ -114,27 +104,55 @@ TEST(ReportWindowsBrand, EncodedPathLongerThanTheBufferIsSentWhole) {
   EXPECT_EQ(BrandTarget(name.c_str()), expected);
 }
 
-TEST(QueryWindowsBrand, NameComesFromTheLibraryOrNothingIsSent) {
-  // No winbrand.dll exists under Wine; the development stand-in is found
-  // through the DLL directory.
-  EXPECT_EQ(QueryWindowsBrand(), nullptr);
-  std::wstring dll = HostPathFromEnv("NORV_WINBRAND_DLL");
-  ASSERT_FALSE(dll.empty());
-  SetDllDirectoryW(dll.substr(0, dll.rfind(L'\\')).c_str());
+// A copy of a DLL beside this test program, for as long as the scope lasts.
+class DllBesideProgram {
+ public:
+  DllBesideProgram(const std::wstring& source, const wchar_t* name) {
+    wchar_t program[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    path_ = program;
+    path_ = path_.substr(0, path_.rfind(L'\\') + 1) + name;
+    copied_ = CopyFileW(source.c_str(), path_.c_str(), FALSE) != FALSE;
+  }
+  ~DllBesideProgram() { DeleteFileW(path_.c_str()); }
+  bool Copied() const { return copied_; }
+
+ private:
+  std::wstring path_;
+  bool copied_ = false;
+};
+
+TEST(QueryWindowsBrand, NameComesOnlyFromTheLibraryBesideTheProgram) {
+  const std::wstring standIn = HostPathFromEnv("NORV_WINBRAND_DLL");
+  ASSERT_FALSE(standIn.empty());
   SetEnvironmentVariableW(L"NORV_BRAND_NAME", L"Windows 11 \u4E13\u4E1A\u7248");
-
-  wchar_t* name = QueryWindowsBrand();
-  ASSERT_NE(name, nullptr);
-  EXPECT_STREQ(name, L"Windows 11 \u4E13\u4E1A\u7248");
-  EXPECT_EQ(BrandTarget(name), "/api/brandByUser/Windows%2011%20%E4%B8%93%E4%B8%9A%E7%89%88");
-  LocalFree(name);
-
-  SetEnvironmentVariableW(L"NORV_BRAND_NULL", L"1");
+  // Under Wine no winbrand.dll exists; one in the current folder is not ours.
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  SetCurrentDirectoryW(standIn.substr(0, standIn.rfind(L'\\')).c_str());
   EXPECT_EQ(QueryWindowsBrand(), nullptr);
+  SetCurrentDirectoryW(previous);
+  {
+    DllBesideProgram beside(standIn, L"winbrand.dll");
+    ASSERT_TRUE(beside.Copied());
+    wchar_t* name = QueryWindowsBrand();
+    ASSERT_NE(name, nullptr);
+    EXPECT_STREQ(name, L"Windows 11 \u4E13\u4E1A\u7248");
+    EXPECT_EQ(BrandTarget(name), "/api/brandByUser/Windows%2011%20%E4%B8%93%E4%B8%9A%E7%89%88");
+    LocalFree(name);
 
-  SetEnvironmentVariableW(L"NORV_BRAND_NULL", nullptr);
+    SetEnvironmentVariableW(L"NORV_BRAND_NULL", L"1");
+    EXPECT_EQ(QueryWindowsBrand(), nullptr);
+    SetEnvironmentVariableW(L"NORV_BRAND_NULL", nullptr);
+  }
+  {
+    // A library of that name without the export.
+    DllBesideProgram beside(HostPathFromEnv("NORV_WEBVIEW_RUNTIME"), L"winbrand.dll");
+    ASSERT_TRUE(beside.Copied());
+    EXPECT_EQ(QueryWindowsBrand(), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"winbrand.dll"), nullptr);  // and it is not kept loaded
+  }
   SetEnvironmentVariableW(L"NORV_BRAND_NAME", nullptr);
-  SetDllDirectoryW(nullptr);
 }
 
 }  // namespace

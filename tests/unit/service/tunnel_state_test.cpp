@@ -5,6 +5,7 @@
 #include "service/tunnel_state.h"
 #include "shell/app_state.h"
 #include "shell/texts.h"
+#include "shell/tray.h"
 #include "support/test_support.h"
 
 namespace {
