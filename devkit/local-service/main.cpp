@@ -7,6 +7,7 @@
 #include <cwchar>
 #include <string>
 #include "http_exchange.h"
+#include "page_file.h"
 #include "request_log.h"
 #include "routes.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr char Usage[] =
     "usage: local-service [--port N] [--state 0|1] [--log FILE] [--no-switch]\n"
-    "                     [--reply PATH=STATUS:BODY]...\n";
+    "                     [--reply PATH=STATUS:BODY]... [--page PATH=FILE]...\n";
 constexpr DWORD IdleConnectionMs = 5000;
 
 std::string Utf8(const wchar_t* text) {
@@ -49,6 +50,16 @@ bool ParseScriptedReply(const wchar_t* option, ScriptedReply* reply) {
   return true;
 }
 
+// PATH=FILE; the file is read now, so a test's page cannot change under it.
+// False for a malformed option; *error set when only the file let us down.
+bool LoadServedPage(const wchar_t* option, ServedPage* page, DWORD* error) {
+  const wchar_t* equals = wcschr(option, L'=');
+  if (!equals || equals == option || !equals[1]) return false;
+  std::wstring path(option, static_cast<size_t>(equals - option));
+  page->path = RoutePath(Utf8(path.c_str()));
+  return ReadPageFile(equals + 1, &page->body, error);
+}
+
 DWORD WINAPI ServeConnection(void* parameter) {
   SOCKET connection = reinterpret_cast<SOCKET>(parameter);
   // A client that connects and sends nothing (a browser's spare
@@ -76,6 +87,8 @@ int wmain(int argc, wchar_t** argv) {
     const wchar_t* value = i + 1 < argc ? argv[i + 1] : nullptr;
     unsigned long number = 0;
     ScriptedReply scripted;
+    ServedPage page;
+    DWORD pageError = ERROR_SUCCESS;
     if (wcscmp(option, L"--no-switch") == 0) {
       PageHasSwitch = false;
       continue;
@@ -91,8 +104,16 @@ int wmain(int argc, wchar_t** argv) {
     } else if (ok && wcscmp(option, L"--reply") == 0) {
       ok = ParseScriptedReply(value, &scripted);
       ScriptedReplies.push_back(scripted);
+    } else if (ok && wcscmp(option, L"--page") == 0) {
+      ok = LoadServedPage(value, &page, &pageError);
+      ServedPages.push_back(page);
     } else {
       ok = false;
+    }
+    if (!ok && pageError != ERROR_SUCCESS) {
+      fprintf(stderr, "local-service: cannot read the page file %ls for /%s (error %lu)\n", wcschr(value, L'=') + 1,
+              page.path.c_str(), pageError);
+      return 2;
     }
     if (!ok) {
       fprintf(stderr, "local-service: bad option %ls\n%s", option, Usage);

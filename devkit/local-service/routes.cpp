@@ -5,6 +5,7 @@
 volatile LONG TunnelOpen = 0;
 bool PageHasSwitch = true;
 std::vector<ScriptedReply> ScriptedReplies;
+std::vector<ServedPage> ServedPages;
 
 namespace {
 
@@ -50,6 +51,13 @@ std::string JsonString(const std::string& text) {
   return quoted + "\"";
 }
 
+HttpReply Html(const std::string& body) {
+  HttpReply page;
+  page.contentType = "text/html; charset=utf-8";
+  page.body = body;
+  return page;
+}
+
 HttpReply Json(int status, const std::string& body) {
   HttpReply reply;
   reply.status = status;
@@ -69,17 +77,16 @@ std::string RoutePath(const std::string& target) {
 
 HttpReply Route(const HttpRequest& request) {
   std::string path = RoutePath(request.target);
-  // Later --reply options win over earlier ones for the same path.
+  // Later --reply and --page options win over earlier ones for the same path.
   for (auto it = ScriptedReplies.rbegin(); it != ScriptedReplies.rend(); ++it)
     if (it->path == path) return Json(it->status, it->body);
 
   const std::string& method = request.method;
-  if (method == "GET" && path.empty()) {
-    HttpReply page;
-    page.contentType = "text/html; charset=utf-8";
-    page.body = DevPage(PageHasSwitch);
-    return page;
+  if (method == "GET") {
+    for (auto it = ServedPages.rbegin(); it != ServedPages.rend(); ++it)
+      if (it->path == path) return Html(it->body);
   }
+  if (method == "GET" && path.empty()) return Html(DevPage(PageHasSwitch));
   if (method == "GET" && path == "api/getTunnelStat") return Json(200, StateJson());
   if (method == "PUT" && path == "api/connectLocation") {
     InterlockedExchange(&TunnelOpen, 1);

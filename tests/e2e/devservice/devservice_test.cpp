@@ -63,6 +63,32 @@ std::string TunnelStat(const std::string& target = "/api/getTunnelStat") {
   return reply.body;
 }
 
+// Elements with that id, however the attribute is quoted.
+int CountIds(const std::string& html, const std::string& id) {
+  int count = 0;
+  for (const std::string& form : {"id=\"" + id + "\"", "id='" + id + "'", "id=" + id + " ", "id=" + id + ">"})
+    for (size_t at = html.find(form); at != std::string::npos; at = html.find(form, at + 1)) ++count;
+  return count;
+}
+
+// The whole start tag around the first occurrence of text.
+std::string TagAround(const std::string& html, const std::string& text) {
+  size_t at = html.find(text);
+  if (at == std::string::npos) return "";
+  size_t open = html.rfind('<', at);
+  size_t close = html.find('>', at);
+  return html.substr(open, close - open + 1);
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  ASSERT_EQ(bytes.size(), written);
+}
+
 }  // namespace
 
 TEST(DevService, ConnectAndDisconnectToggleTheTunnel) {
@@ -117,21 +143,76 @@ TEST(DevService, LogsEachRequestOnOneLineInFileAndOnStandardOutput) {
   EXPECT_EQ(lines, Lines(service.Stdout()));
 }
 
-TEST(DevService, PageHasTheSwitchUnlessToldNot) {
+TEST(DevService, BuiltInPageHasOneSwitchCheckboxUnlessToldNot) {
   DevService service;
   ASSERT_TRUE(service.Start());
   RawReply page = Exchange("GET", "/");
   EXPECT_EQ(200, page.status);
   EXPECT_TRUE(page.Has("Content-Type: text/html; charset=utf-8"));
-  EXPECT_NE(std::string::npos, page.body.find("<input type=\"checkbox\" id=\"vpn_switch\">"));
-  EXPECT_NE(std::string::npos, page.body.find("api/connectLocation"));
+  EXPECT_EQ(1, CountIds(page.body, "vpn_switch"));
+  std::string tag = TagAround(page.body, "id=\"vpn_switch\"");
+  EXPECT_EQ(0u, tag.find("<input ")) << tag;
+  EXPECT_NE(std::string::npos, tag.find(" type=\"checkbox\"")) << tag;
+  EXPECT_NE(std::string::npos, page.body.find("/api/connectLocation"));
+  EXPECT_NE(std::string::npos, page.body.find("/api/disconnectLocation"));
+  EXPECT_NE(std::string::npos, page.body.find("/api/getTunnelStat"));
   service.Stop();
 
   DevService bare;
   ASSERT_TRUE(bare.Start(L"--no-switch"));
   page = Exchange("GET", "/?from=test");
   EXPECT_EQ(200, page.status);
-  EXPECT_EQ(std::string::npos, page.body.find("id=\"vpn_switch\""));
+  EXPECT_EQ(0, CountIds(page.body, "vpn_switch"));
+  EXPECT_NE(std::string::npos, page.body.find("NorvVPN"));
+}
+
+TEST(DevService, PagesFromFilesAreServedAsReadAtStart) {
+  RunFolder folder;
+  const std::string start = std::string("<!DOCTYPE html>\r\n<p>Start \xE4\xB8\xAD</p>") + '\0' + "<p>after a NUL</p>\n";
+  const std::wstring startFile = folder.File(L"start \u4E2D.html");
+  WriteBytes(startFile, start);
+  WriteBytes(folder.File(L"next-1.html"), "<p>first next</p>");
+  WriteBytes(folder.File(L"next-2.html"), "<p>second next</p>");
+  WriteBytes(folder.File(L"empty.html"), "");
+
+  DevService service;
+  ASSERT_TRUE(service.Start(L"--page \"/=" + startFile + L"\" --page /next=\"" + folder.File(L"next-1.html") +
+                            L"\" --page next=\"" + folder.File(L"next-2.html") + L"\" --page /empty=\"" +
+                            folder.File(L"empty.html") + L"\""));
+  // Changing or removing the files now changes nothing that is served.
+  WriteBytes(startFile, "<p>changed</p>");
+  DeleteFileW(folder.File(L"next-2.html").c_str());
+
+  RawReply page = Exchange("GET", "/");
+  EXPECT_EQ(200, page.status);
+  EXPECT_TRUE(page.Has("Content-Type: text/html; charset=utf-8"));
+  EXPECT_EQ(start, page.body);
+  page = Exchange("GET", "/next?step=2");
+  EXPECT_EQ(200, page.status);
+  EXPECT_EQ("<p>second next</p>", page.body);  // the later option for the same path
+  page = Exchange("GET", "/empty");
+  EXPECT_EQ(200, page.status);
+  EXPECT_TRUE(page.Has("Content-Type: text/html; charset=utf-8"));
+  EXPECT_EQ("", page.body);
+
+  EXPECT_EQ(404, Exchange("GET", "/nowhere").status);
+  EXPECT_EQ("{\"status\":0}", TunnelStat());
+  EXPECT_EQ(200, Exchange("PUT", "/api/connectLocation").status);
+  EXPECT_EQ("{\"status\":1}", TunnelStat());
+}
+
+TEST(DevService, PageFileThatCannotBeReadEndsTheStartWith2) {
+  RunFolder folder;
+  std::wstring exe = HostPathFromEnv("NORV_LOCAL_SERVICE");
+  const std::wstring missing = folder.File(L"missing.html");
+  for (const std::wstring& file : {missing, folder.Path()}) {
+    ProcessResult result = RunProcess(exe, L"--port 13001 --page \"/next=" + file + L"\"", 10000);
+    ASSERT_TRUE(result.finished) << Narrow(file);
+    EXPECT_EQ(2u, result.exitCode) << Narrow(file);
+    EXPECT_NE(std::string::npos, result.err.find("cannot read the page file " + Narrow(file) + " for /next"))
+        << result.err;
+  }
+  EXPECT_FALSE(PortAnswers(13001));
 }
 
 TEST(DevService, ScriptedRepliesReplaceTheRoutes) {
@@ -160,7 +241,8 @@ TEST(DevService, ScriptedRepliesReplaceTheRoutes) {
 TEST(DevService, BadOptionsPrintUsageAndExitWith2) {
   std::wstring exe = HostPathFromEnv("NORV_LOCAL_SERVICE");
   for (const wchar_t* arguments : {L"--state 2", L"--port", L"--port 0", L"--port 70000", L"--reply api/x",
-                                   L"--reply api/x=abc:body", L"--bogus"}) {
+                                   L"--reply api/x=abc:body", L"--page /x", L"--page /x=", L"--page =x.html",
+                                   L"--bogus"}) {
     ProcessResult result = RunProcess(exe, arguments, 10000);
     ASSERT_TRUE(result.finished) << Narrow(arguments);
     EXPECT_EQ(2u, result.exitCode) << Narrow(arguments);
