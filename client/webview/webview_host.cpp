@@ -1,4 +1,5 @@
 #include "webview/webview_host.h"
+#include "shell/system_library.h"
 #include "shell/texts.h"
 #include "webview/handler.h"
 
@@ -13,17 +14,6 @@ void MarkUnavailable(HWND window) {
   InvalidateRect(window, nullptr, TRUE);
 }
 
-void ApplySettings(ICoreWebView2Settings* settings) {
-  settings->put_IsScriptEnabled(TRUE);
-  settings->put_IsWebMessageEnabled(TRUE);
-  settings->put_AreDefaultScriptDialogsEnabled(FALSE);
-  settings->put_AreDefaultContextMenusEnabled(FALSE);
-  settings->put_AreDevToolsEnabled(FALSE);
-  settings->put_IsBuiltInErrorPageEnabled(FALSE);
-  settings->put_IsStatusBarEnabled(FALSE);
-  settings->put_IsZoomControlEnabled(FALSE);
-}
-
 // A view we cannot configure is not shown at all.
 void DropUnconfiguredView(HWND window) {
   WebViewController->put_IsVisible(FALSE);
@@ -35,6 +25,17 @@ void DropUnconfiguredView(HWND window) {
 
 }  // namespace
 
+void ApplySettings(ICoreWebView2Settings* settings) {
+  settings->put_IsScriptEnabled(TRUE);
+  settings->put_IsWebMessageEnabled(TRUE);
+  settings->put_AreDefaultScriptDialogsEnabled(FALSE);
+  settings->put_AreDefaultContextMenusEnabled(FALSE);
+  settings->put_AreDevToolsEnabled(FALSE);
+  settings->put_IsBuiltInErrorPageEnabled(FALSE);
+  settings->put_IsStatusBarEnabled(FALSE);
+  settings->put_IsZoomControlEnabled(FALSE);
+}
+
 void RequestWebViewEnvironment(HWND window) {
   wchar_t tempFolder[MAX_PATH] = {};
   const DWORD length = GetTempPathW(MAX_PATH, tempFolder);
@@ -42,10 +43,10 @@ void RequestWebViewEnvironment(HWND window) {
   // gets no user data folder at all.
   const wchar_t* userDataFolder = (length > 0 && length < MAX_PATH) ? tempFolder : nullptr;
 
-  HMODULE loader = LoadLibraryW(WebViewLoaderDll);
-  auto create = loader ? reinterpret_cast<CreateEnvironmentWithOptionsFunction>(
-                             reinterpret_cast<void*>(GetProcAddress(loader, CreateEnvironmentExport)))
-                       : nullptr;
+  // The loader stays loaded for the life of the process.
+  HMODULE loader = nullptr;
+  auto create =
+      LoadLibraryFunction<CreateEnvironmentWithOptionsFunction>(WebViewLoaderDll, CreateEnvironmentExport, &loader);
   if (!create) {
     MarkUnavailable(window);
     return;

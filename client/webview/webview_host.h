@@ -22,6 +22,9 @@ extern bool WebViewUnavailable;
 // later through the message loop of this (single-threaded apartment) thread.
 void RequestWebViewEnvironment(HWND window);
 
+// The eight settings of a new view, in their order.
+void ApplySettings(ICoreWebView2Settings* settings);
+
 HRESULT OnEnvironmentCreated(HWND window, HRESULT errorCode, ICoreWebView2Environment* environment);
 HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Controller* controller);
 HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args);

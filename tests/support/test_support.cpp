@@ -106,6 +106,7 @@ ChildProcess::~ChildProcess() {
     if (pipe->read) CloseHandle(pipe->read);
     DeleteCriticalSection(&pipe->lock);
   }
+  if (thread_) CloseHandle(thread_);
   CloseHandle(process_);
 }
 
@@ -122,15 +123,21 @@ DWORD WINAPI ChildProcess::Drain(void* context) {
 }
 
 bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
-                         const std::vector<std::wstring>& extraEnv, const std::wstring& workDir) {
+                         const std::vector<std::wstring>& extraEnv, const ChildOptions& options) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outWrite = nullptr, errWrite = nullptr;
   for (Pipe* pipe : {&out_, &err_}) InitializeCriticalSection(&pipe->lock);
   started_ = true;
   CreatePipe(&out_.read, &outWrite, &inherit, 0);
-  CreatePipe(&err_.read, &errWrite, &inherit, 0);
   SetHandleInformation(out_.read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
+  if (options.stderrFile.empty()) {
+    CreatePipe(&err_.read, &errWrite, &inherit, 0);
+    SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
+  } else {
+    errWrite = CreateFileW(options.stderrFile.c_str(), FILE_APPEND_DATA,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
 
   // Environment block: ours with extraEnv replacing same-named entries.
   std::vector<std::wstring> entries;
@@ -161,17 +168,22 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
   startup.hStdError = errWrite;
   PROCESS_INFORMATION info = {};
   BOOL ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                           CREATE_UNICODE_ENVIRONMENT, &environment[0],
-                           workDir.empty() ? nullptr : workDir.c_str(), &startup, &info);
+                           CREATE_UNICODE_ENVIRONMENT | (options.suspended ? CREATE_SUSPENDED : 0),
+                           &environment[0], options.workDir.empty() ? nullptr : options.workDir.c_str(),
+                           &startup, &info);
   CloseHandle(outWrite);
-  CloseHandle(errWrite);
+  if (errWrite != INVALID_HANDLE_VALUE) CloseHandle(errWrite);
   if (!ok) return false;
-  CloseHandle(info.hThread);
+  thread_ = info.hThread;
   process_ = info.hProcess;
   id_ = info.dwProcessId;
   out_.thread = CreateThread(nullptr, 0, Drain, &out_, 0, nullptr);
-  err_.thread = CreateThread(nullptr, 0, Drain, &err_, 0, nullptr);
+  if (err_.read) err_.thread = CreateThread(nullptr, 0, Drain, &err_, 0, nullptr);
   return true;
+}
+
+void ChildProcess::Resume() {
+  if (thread_) ResumeThread(thread_);
 }
 
 bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
@@ -258,7 +270,7 @@ DevService::~DevService() { Stop(); }
 bool DevService::Start(const std::wstring& arguments) {
   std::wstring exe = HostPathFromEnv("NORV_LOCAL_SERVICE");
   if (exe.empty()) return false;
-  std::wstring args = L"--port 13001 --log \"" + folder_.File(L"requests.log") + L"\"";
+  std::wstring args = L"--port 13001 --log \"" + LogPath() + L"\"";
   if (!arguments.empty()) args += L" " + arguments;
   if (!process_.Start(exe, args)) return false;
   return WaitForPort(13001, 10000);
@@ -269,13 +281,13 @@ void DevService::Stop() {
   WaitForPortClosed(13001, 5000);
 }
 
-std::vector<std::string> DevService::LogLines() const {
-  return Lines(ReadFileText(folder_.File(L"requests.log")));
-}
+std::vector<std::string> DevService::LogLines() const { return Lines(ReadFileText(LogPath())); }
 
-std::vector<std::string> DevService::Requests() const {
+std::vector<std::string> DevService::Requests(const std::string& userAgent) const {
   std::vector<std::string> requests;
   for (const auto& line : LogLines()) {
+    if (line.find("\tbody-bytes=") == std::string::npos) continue;  // someone else's line
+    if (!userAgent.empty() && line.find("\tUser-Agent: " + userAgent + "\t") == std::string::npos) continue;
     std::string head = line.substr(0, line.find('\t'));
     size_t space = head.find(' ');
     if (space != std::string::npos && head.compare(space + 1, 1, "/") != 0) head.insert(space + 1, "/");

@@ -34,6 +34,12 @@ class RunFolder {
   std::wstring path_;
 };
 
+struct ChildOptions {
+  std::wstring workDir;     // ours when empty
+  std::wstring stderrFile;  // standard error appended to this file instead of a pipe
+  bool suspended = false;   // the first thread waits for Resume
+};
+
 // A child process with standard output and error captured through pipes.
 class ChildProcess {
  public:
@@ -44,7 +50,14 @@ class ChildProcess {
 
   // extraEnv entries ("NAME=value") are added to, or replace, our environment.
   bool Start(const std::wstring& exe, const std::wstring& arguments,
-             const std::vector<std::wstring>& extraEnv = {}, const std::wstring& workDir = L"");
+             const std::vector<std::wstring>& extraEnv = {}, const ChildOptions& options = {});
+  bool Start(const std::wstring& exe, const std::wstring& arguments, const std::vector<std::wstring>& extraEnv,
+             const std::wstring& workDir) {
+    ChildOptions options;
+    options.workDir = workDir;
+    return Start(exe, arguments, extraEnv, options);
+  }
+  void Resume();
   // True when the process ended within the time; exitCode receives its status.
   bool Wait(DWORD milliseconds, DWORD* exitCode = nullptr);
   // Ends the process; read Stdout/Stderr only after Wait, when the pipes are drained.
@@ -63,6 +76,7 @@ class ChildProcess {
   };
   static DWORD WINAPI Drain(void* pipe);
   HANDLE process_ = nullptr;
+  HANDLE thread_ = nullptr;
   DWORD id_ = 0;
   Pipe out_, err_;
   bool started_ = false;
@@ -93,9 +107,13 @@ class DevService {
   void Stop();
   // One entry per request received: "METHOD /target" (leading slash added
   // when the client sent none), in arrival order.
-  std::vector<std::string> Requests() const;
-  // The whole log line of each request, headers included.
+  // Only those with the user agent, when one is given (the page's own
+  // requests come with the browser's).
+  std::vector<std::string> Requests(const std::string& userAgent = std::string()) const;
+  // Every line of the log file, headers of requests included.
   std::vector<std::string> LogLines() const;
+  // Others may append to the file too: the service shares it for writing.
+  std::wstring LogPath() const { return folder_.File(L"requests.log"); }
 
  private:
   RunFolder folder_;

@@ -9,7 +9,7 @@ std::vector<std::string> RunBrand(bool withStandIn, const std::vector<std::wstri
   DevService service;
   EXPECT_TRUE(service.Start());
   ClientOptions options;
-  options.webViewStandIn = false;
+  options.webViewRuntime = false;
   options.winbrandStandIn = withStandIn;
   options.environment = environment;
   ClientRun client(options);
@@ -35,6 +35,21 @@ TEST(BrandReport, OverLongNameIsCutToThePathBuffer) {
 TEST(BrandReport, NoNameNoRequest) {
   EXPECT_TRUE(RunBrand(false, {}).empty());
   EXPECT_TRUE(RunBrand(true, {L"NORV_BRAND_NULL=1"}).empty());
+}
+
+TEST(BrandReport, OnlyTheLibraryBesideTheProgramIsAsked) {
+  StrayCopies strays(HostPathFromEnv("NORV_WINBRAND_DLL"), L"winbrand.dll");
+  DevService service;
+  ASSERT_TRUE(service.Start());
+  ClientOptions options;
+  options.webViewRuntime = false;
+  strays.ApplyTo(&options);
+  ClientRun client(options);
+  ASSERT_TRUE(client.Start(L"brand"));
+  DWORD status = 1;
+  EXPECT_TRUE(client.Process().Wait(20000, &status));
+  EXPECT_EQ(0u, status);
+  EXPECT_TRUE(service.Requests().empty());
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 ClientRun::ClientRun(const ClientOptions& options) : options_(options) {
   exe_ = folder_.Copy(HostPathFromEnv("NORV_CLIENT_EXE"));
-  if (options_.webViewStandIn) folder_.Copy(HostPathFromEnv("NORV_WEBVIEW_STANDIN"), L"WebView2Loader.dll");
+  if (options_.webViewRuntime) folder_.Copy(HostPathFromEnv("NORV_WEBVIEW_RUNTIME"), L"WebView2Loader.dll");
   if (options_.winbrandStandIn) folder_.Copy(HostPathFromEnv("NORV_WINBRAND_DLL"), L"winbrand.dll");
 }
 
@@ -14,7 +14,10 @@ std::vector<std::wstring> ClientRun::Environment() const {
 }
 
 bool ClientRun::Start(const std::wstring& arguments) {
-  return process_.Start(exe_, arguments, Environment(), folder_.Path());
+  ChildOptions child;
+  child.workDir = options_.workDir.empty() ? folder_.Path() : options_.workDir;
+  child.stderrFile = options_.stderrFile;
+  return process_.Start(exe_, arguments, Environment(), child);
 }
 
 HWND ClientRun::WaitForWindow(DWORD timeoutMs) {
@@ -30,6 +33,18 @@ long ClientRun::Exit(DWORD timeoutMs) {
   return static_cast<long>(status);
 }
 
+StrayCopies::StrayCopies(const std::wstring& dll, const wchar_t* name) {
+  current_.Copy(dll, name);
+  onPath_.Copy(dll, name);
+}
+
+void StrayCopies::ApplyTo(ClientOptions* options) const {
+  wchar_t path[4096] = {};
+  GetEnvironmentVariableW(L"PATH", path, 4096);
+  options->workDir = current_.Path();
+  options->environment.push_back(L"PATH=" + onPath_.Path() + L";" + path);
+}
+
 namespace {
 struct WindowSearch {
   DWORD processId;
@@ -42,7 +57,7 @@ BOOL CALLBACK MatchClientWindow(HWND window, LPARAM context) {
   GetWindowThreadProcessId(window, &owner);
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
-  if (owner == search->processId && wcscmp(className, MainWindowClass) == 0) {
+  if (owner == search->processId && _wcsicmp(className, MainWindowClass) == 0) {
     search->found = window;
     return FALSE;
   }

@@ -7,9 +7,11 @@
 #include "support/test_support.h"
 
 struct ClientOptions {
-  bool webViewStandIn = true;
+  bool webViewRuntime = true;
   bool winbrandStandIn = false;
   std::vector<std::wstring> environment;
+  std::wstring workDir;     // the run folder when empty
+  std::wstring stderrFile;  // appended to instead of captured
 };
 
 class ClientRun {
@@ -22,7 +24,7 @@ class ClientRun {
   // the process did not end in time.
   long Exit(DWORD timeoutMs = 15000);
   ChildProcess& Process() { return process_; }
-  const RunFolder& Folder() const { return folder_; }
+  RunFolder& Folder() { return folder_; }
   std::wstring WebViewLog() const { return folder_.File(L"webview.log"); }
   std::vector<std::wstring> Environment() const;
 
@@ -34,7 +36,20 @@ class ClientRun {
   HWND window_ = nullptr;
 };
 
-// First top-level window of class "NorvVpnUI" owned by the process.
+// Copies of a DLL where our DLLs must never be looked for: the folder the
+// client starts in, and one put first on its PATH.
+class StrayCopies {
+ public:
+  StrayCopies(const std::wstring& dll, const wchar_t* name);
+  void ApplyTo(ClientOptions* options) const;
+
+ private:
+  RunFolder current_, onPath_;
+};
+
+// First top-level window of class "NorvVpnUI" owned by the process. Class
+// names are atoms of the session that ignore case, and another process reads
+// the spelling registered first; so the case is ignored here.
 HWND FindClientWindow(DWORD processId);
 std::wstring WindowText(HWND window);
 // Waits until the predicate holds, pumping nothing; false on time-out.

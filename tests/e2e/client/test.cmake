@@ -1,7 +1,8 @@
 target_include_directories(${TEST_TARGET} PRIVATE ${PROJECT_SOURCE_DIR}/client)
-add_dependencies(${TEST_TARGET} norvvpnui local-service webview-standin winbrand)
+target_link_libraries(${TEST_TARGET} PRIVATE version)
+add_dependencies(${TEST_TARGET} norvvpnui local-service webview-runtime winbrand)
 set_tests_properties(${TEST_TARGET} PROPERTIES
-  ENVIRONMENT "NORV_CLIENT_EXE=$<TARGET_FILE:norvvpnui>;NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>;NORV_WEBVIEW_STANDIN=$<TARGET_FILE:webview-standin>;NORV_WINBRAND_DLL=$<TARGET_FILE:winbrand>"
+  ENVIRONMENT "NORV_CLIENT_EXE=$<TARGET_FILE:norvvpnui>;NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>;NORV_WEBVIEW_RUNTIME=$<TARGET_FILE:webview-runtime>;NORV_WINBRAND_DLL=$<TARGET_FILE:winbrand>"
   RESOURCE_LOCK port13001
   TIMEOUT 600)
 foreach(locale zh_CN:2052 zh_TW:1028)

@@ -1,0 +1,280 @@
+#include "browser_process.h"
+#include <winsock2.h>
+#include <cwchar>
+#include <string>
+#include <vector>
+#include "call_log.h"
+
+namespace {
+
+constexpr wchar_t BrowserVariable[] = L"NORV_WEBVIEW_BROWSER";
+constexpr wchar_t StartTimeoutVariable[] = L"NORV_WEBVIEW_START_TIMEOUT_MS";
+constexpr wchar_t DefaultBrowser[] = L"/usr/bin/chromium";
+constexpr wchar_t Shell[] = L"/bin/bash";
+constexpr DWORD DefaultStartTimeoutMs = 30000;
+constexpr DWORD PollMs = 25;
+
+// argv: $1 the profile folder, $2 this start's tag, then the browser's own
+// command line.
+// The watchdog waits for an earlier browser on the same profile to finish
+// closing (a client started right after another one ended), runs the browser
+// in a session of its own, and stops that whole session once its standard
+// input, the lifeline, reaches end-of-file. The browser's exit status ends up
+// in norv-browser.exit after the tag (an earlier watchdog may still be
+// writing its own there), its Linux process id in norv-browser.pid.
+constexpr wchar_t WatchdogScript[] =
+    L"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin\n"
+    L"dir=$1; tag=$2; shift 2\n"
+    L"if lock=$(readlink \"$dir/SingletonLock\" 2>/dev/null); then\n"
+    L"  old=${lock##*-}\n"
+    L"  for _ in $(seq 50); do kill -0 \"$old\" 2>/dev/null || break; sleep 0.1; done\n"
+    L"fi\n"
+    L"setsid \"$@\" >\"$dir/norv-browser.log\" 2>&1 </dev/null &\n"
+    L"browser=$!\n"
+    L"echo \"$browser\" >\"$dir/norv-browser.pid\"\n"
+    L"while kill -0 \"$browser\" 2>/dev/null; do\n"
+    L"  read -r -t 0.5 _; [ $? -gt 128 ] || break\n"
+    L"done\n"
+    L"kill -TERM -- \"-$browser\" 2>/dev/null\n"
+    L"for _ in $(seq 30); do kill -0 \"$browser\" 2>/dev/null || break; sleep 0.1; done\n"
+    L"kill -KILL -- \"-$browser\" 2>/dev/null\n"
+    L"wait \"$browser\"; echo \"$tag $?\" >\"$dir/norv-browser.exit\"\n";
+
+volatile SOCKET Lifeline = INVALID_SOCKET;  // our end; the watchdog reads the other
+
+std::wstring Variable(const wchar_t* name) {
+  wchar_t value[2 * MAX_PATH] = {};
+  DWORD length = GetEnvironmentVariableW(name, value, 2 * MAX_PATH);
+  return length > 0 && length < 2 * MAX_PATH ? std::wstring(value) : std::wstring();
+}
+
+std::wstring WindowsPathOf(const std::wstring& linuxPath) {
+  using ToDos = WCHAR*(CDECL*)(const char*);
+  static auto toDos = reinterpret_cast<ToDos>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (!toDos) return std::wstring();
+  WCHAR* dos = toDos(Utf8(linuxPath).c_str());
+  if (!dos) return std::wstring();
+  std::wstring path = dos;
+  HeapFree(GetProcessHeap(), 0, dos);
+  return path;
+}
+
+// The Windows rules for one argument of a command line, which Wine also
+// applies when it splits the line into a Linux program's argv.
+std::wstring QuoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
+  for (size_t i = 0;; ++i) {
+    size_t backslashes = 0;
+    while (i < argument.size() && argument[i] == L'\\') {
+      ++i;
+      ++backslashes;
+    }
+    if (i == argument.size()) {
+      quoted.append(backslashes * 2, L'\\');
+      break;
+    }
+    if (argument[i] == L'"') {
+      quoted.append(backslashes * 2 + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    quoted += argument[i];
+  }
+  return quoted + L"\"";
+}
+
+std::string ReadSmallFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  char buffer[1024] = {};
+  DWORD got = 0;
+  ReadFile(file, buffer, sizeof buffer - 1, &got, nullptr);
+  CloseHandle(file);
+  return std::string(buffer, got);
+}
+
+// The UI language as the browser takes it, e.g. "zh-CN".
+std::wstring LanguageTag() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  if (LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0) <= 1)
+    return L"en-US";
+  return name;
+}
+
+// A connected pair of loopback sockets: ours, and one for the child.
+bool MakeLifeline(SOCKET* ours, SOCKET* theirs) {
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  if (!started) return false;
+  SOCKET listener = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  bool listening = listener != INVALID_SOCKET &&
+                   bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                   listen(listener, 1) == 0 &&
+                   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  *theirs = listening ? WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0) : INVALID_SOCKET;
+  bool connected = *theirs != INVALID_SOCKET &&
+                   connect(*theirs, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  *ours = connected ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
+  if (listener != INVALID_SOCKET) closesocket(listener);
+  if (*ours != INVALID_SOCKET) {
+    SetHandleInformation(reinterpret_cast<HANDLE>(*ours), HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(reinterpret_cast<HANDLE>(*theirs), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    return true;
+  }
+  if (*theirs != INVALID_SOCKET) closesocket(*theirs);
+  return false;
+}
+
+bool StartWatchdog(const std::wstring& program, const std::wstring& profile, const std::wstring& tag,
+                   SOCKET lifeline) {
+  const std::vector<std::wstring> browserArguments = {
+      program,
+      L"--headless",
+      // As root the browser refuses its sandbox; a development runtime runs without.
+      L"--no-sandbox",
+      L"--disable-gpu",
+      L"--disable-quic",
+      L"--no-first-run",
+      L"--no-default-browser-check",
+      L"--disable-background-networking",
+      L"--disable-component-update",
+      L"--disable-sync",
+      L"--disable-popup-blocking",
+      // Also switches off the automatic reload of network error pages.
+      L"--enable-automation",
+      L"--mute-audio",
+      L"--lang=" + LanguageTag(),
+      L"--accept-lang=" + LanguageTag(),
+      L"--user-data-dir=" + profile,
+      L"--remote-debugging-address=127.0.0.1",
+      L"--remote-debugging-port=0",
+      L"about:blank",
+  };
+  std::wstring commandLine = QuoteArgument(Shell) + L" -c " + QuoteArgument(WatchdogScript) + L" norv-webview " +
+                             QuoteArgument(profile) + L" " + tag;
+  for (const auto& argument : browserArguments) commandLine += L" " + QuoteArgument(argument);
+  std::wstring shell = WindowsPathOf(Shell);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = reinterpret_cast<HANDLE>(lifeline);
+  startup.hStdOutput = nullptr;
+  startup.hStdError = nullptr;
+  PROCESS_INFORMATION info = {};
+  // Detached: Wine gives a child that would get a console of its own (any
+  // child of a windowed program) /dev/null for its standard input instead
+  // of the handle we pass.
+  if (!CreateProcessW(shell.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+                      &startup, &info))
+    return false;
+  // Wine hands no usable handles out for a Linux child.
+  if (info.hThread) CloseHandle(info.hThread);
+  if (info.hProcess) CloseHandle(info.hProcess);
+  return true;
+}
+
+bool ParseActivePort(const std::string& text, BrowserProcess* started) {
+  size_t end = text.find('\n');
+  if (end == std::string::npos) return false;
+  int port = atoi(text.substr(0, end).c_str());
+  std::string path = text.substr(end + 1);
+  while (!path.empty() && (path.back() == '\n' || path.back() == '\r')) path.pop_back();
+  if (port <= 0 || port > 65535 || path.compare(0, 10, "/devtools/") != 0) return false;
+  started->port = port;
+  started->devToolsPath = Wide(path);
+  return true;
+}
+
+}  // namespace
+
+std::wstring LinuxPathOf(const std::wstring& windowsPath) {
+  using ToUnix = char*(CDECL*)(const WCHAR*);
+  static auto toUnix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!toUnix) return std::wstring();
+  char* unix = toUnix(windowsPath.c_str());
+  if (!unix) return std::wstring();
+  std::wstring path = Wide(unix);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return path;
+}
+
+std::wstring FindBrowserProgram() {
+  std::wstring program = Variable(BrowserVariable);
+  if (program.empty()) program = DefaultBrowser;
+  std::wstring windowsPath = WindowsPathOf(program);
+  std::wstring shell = WindowsPathOf(Shell);
+  if (windowsPath.empty() || shell.empty()) return std::wstring();
+  const DWORD attributes = GetFileAttributesW(windowsPath.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return std::wstring();
+  if (GetFileAttributesW(shell.c_str()) == INVALID_FILE_ATTRIBUTES) return std::wstring();
+  return program;
+}
+
+bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolder, BrowserProcess* started) {
+  const std::wstring profile = LinuxPathOf(profileFolder);
+  if (profile.empty()) return false;
+  const std::wstring activePort = profileFolder + L"\\DevToolsActivePort";
+  const std::wstring exitFile = profileFolder + L"\\norv-browser.exit";
+  // What an earlier browser left must not pass for this one.
+  DeleteFileW(activePort.c_str());
+  DeleteFileW(exitFile.c_str());
+
+  SOCKET theirs = INVALID_SOCKET;
+  SOCKET ours = INVALID_SOCKET;
+  if (!MakeLifeline(&ours, &theirs)) {
+    Log(L"Browser.failed no lifeline socket");
+    return false;
+  }
+  Lifeline = ours;
+  const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(GetTickCount64());
+  const bool running = StartWatchdog(program, profile, tag, theirs);
+  closesocket(theirs);
+  if (!running) {
+    Log(L"Browser.failed cannot start " + std::wstring(Shell));
+    ReleaseBrowserLifeline();
+    return false;
+  }
+
+  std::wstring bound = Variable(StartTimeoutVariable);
+  const DWORD timeoutMs = bound.empty() ? DefaultStartTimeoutMs : wcstoul(bound.c_str(), nullptr, 10);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (ParseActivePort(ReadSmallFile(activePort), started)) break;
+    std::string status = ReadSmallFile(exitFile);
+    const std::string ours = Utf8(tag) + " ";
+    if (status.compare(0, ours.size(), ours) == 0) {
+      status.erase(0, ours.size());
+      while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
+      Log(L"Browser.exited during start, status " + Wide(status));
+      ReleaseBrowserLifeline();
+      return false;
+    }
+    if (GetTickCount() - start >= timeoutMs) {
+      Log(L"Browser.failed not started within " + std::to_wstring(timeoutMs) + L" ms");
+      ReleaseBrowserLifeline();
+      return false;
+    }
+    Sleep(PollMs);
+  }
+  started->linuxPid = strtoul(ReadSmallFile(profileFolder + L"\\norv-browser.pid").c_str(), nullptr, 10);
+  Log(L"Browser.started pid=" + std::to_wstring(started->linuxPid) + L" port=" + std::to_wstring(started->port) +
+      L" profile=" + profile);
+  return true;
+}
+
+void ReleaseBrowserLifeline() {
+  // Called from the UI thread and from the connection's reader: closed once.
+  const SOCKET ours = static_cast<SOCKET>(
+      InterlockedExchange64(reinterpret_cast<volatile LONG64*>(&Lifeline), static_cast<LONG64>(INVALID_SOCKET)));
+  if (ours != INVALID_SOCKET) closesocket(ours);
+}

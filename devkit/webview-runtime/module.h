@@ -1,0 +1,5 @@
+// The runtime DLL's own module handle, for its window classes.
+#pragma once
+#include <windows.h>
+
+HINSTANCE RuntimeModule();

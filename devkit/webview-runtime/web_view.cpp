@@ -1,0 +1,381 @@
+#include "web_view.h"
+#include <memory>
+#include "browser.h"
+#include "call_log.h"
+#include "delivery.h"
+#include "page_window.h"
+
+namespace {
+
+// The page's side of window.chrome.webview: a binding the browser calls us
+// through, taken off the global object by the first document script (ours,
+// registered before any of the client's), which leaves only
+// chrome.webview.postMessage and the message listener functions.
+constexpr char BindingName[] = "__norvWebViewPost";
+constexpr char BindingScript[] = R"((() => {
+  const post = globalThis.__norvWebViewPost;
+  if (typeof post !== 'function') return;
+  delete globalThis.__norvWebViewPost;
+  const messages = new EventTarget();
+  const webview = Object.freeze({
+    postMessage(message) { post(JSON.stringify(message === undefined ? null : message)); },
+    addEventListener(type, listener, options) { messages.addEventListener(type, listener, options); },
+    removeEventListener(type, listener, options) { messages.removeEventListener(type, listener, options); },
+  });
+  if (!globalThis.chrome) globalThis.chrome = {};
+  Object.defineProperty(globalThis.chrome, 'webview', { value: webview, enumerable: true });
+})();)";
+
+const wchar_t* const SettingNames[SettingCount] = {
+    L"IsScriptEnabled",    L"IsWebMessageEnabled",          L"AreDefaultScriptDialogsEnabled",
+    L"IsStatusBarEnabled", L"AreDevToolsEnabled",           L"AreDefaultContextMenusEnabled",
+    L"AreHostObjectsAllowed", L"IsZoomControlEnabled",      L"IsBuiltInErrorPageEnabled"};
+
+WebView* From(ComObject* self) { return reinterpret_cast<WebView*>(self); }
+
+// The script's value as JSON text, by the runtime's rules: "null" for
+// undefined, a thrown exception, or a value JSON cannot encode.
+std::wstring ScriptResultJson(const Json& result, const Json& error) {
+  if (!error.is_null() || !result.is_object() || result.contains("exceptionDetails")) return L"null";
+  const Json value = result.value("result", Json::object());
+  if (value.contains("unserializableValue")) return value["unserializableValue"] == "-0" ? L"0" : L"null";
+  const std::string type = value.value("type", "");
+  if (type == "undefined" || type == "function" || type == "symbol" || !value.contains("value")) return L"null";
+  return Wide(value["value"].dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+void ReleaseRegistrations(std::vector<HandlerRegistration>* list, const wchar_t* kind) {
+  auto taken = std::move(*list);
+  list->clear();
+  for (auto& entry : taken) {
+    ULONG count = entry.handler->Release();
+    Log(std::wstring(kind) + L".Release " + std::to_wstring(count));
+  }
+}
+
+HRESULT Register(WebView* view, std::vector<HandlerRegistration>* list, IUnknown* handler,
+                 EventRegistrationToken* token) {
+  if (view->closed) return ClosedError;
+  if (!handler || !token) return E_INVALIDARG;
+  handler->AddRef();
+  token->value = view->nextToken++;
+  list->push_back({token->value, handler});
+  return S_OK;
+}
+
+void RaiseNavigationStarting(WebView* view, const std::string& url) {
+  const std::wstring uri = Wide(url);
+  ComObject* args = CreateNavigationStartingArgs(uri);
+  if (!args) return;
+  Log(L"NavigationStarting " + uri);
+  ForEachHandler<ICoreWebView2NavigationStartingEventHandler>(view->navigationStarting, [&](auto* handler) {
+    handler->Invoke(WebViewInterface(view), AsInterface<ICoreWebView2NavigationStartingEventArgs>(args));
+  });
+  DropObject(args);
+}
+
+void RaiseWebMessage(WebView* view, const std::string& payload) {
+  ComObject* args = CreateWebMessageArgs(payload);
+  if (!args) return;
+  Log(L"WebMessageReceived " + Wide(view->url));
+  ForEachHandler<ICoreWebView2WebMessageReceivedEventHandler>(view->webMessageReceived, [&](auto* handler) {
+    handler->Invoke(WebViewInterface(view), AsInterface<ICoreWebView2WebMessageReceivedEventArgs>(args));
+  });
+  DropObject(args);
+}
+
+struct DialogRequest {
+  std::string session;
+  std::string type;
+  std::wstring message;
+  std::string defaultPrompt;
+};
+
+// The default dialogs, on a thread of their own so that the client's
+// callbacks keep coming while one is open, as they do with the real runtime.
+DWORD WINAPI ShowDialog(void* parameter) {
+  std::unique_ptr<DialogRequest> request(static_cast<DialogRequest*>(parameter));
+  const UINT style = request->type == "alert" ? MB_OK | MB_ICONINFORMATION : MB_OKCANCEL | MB_ICONQUESTION;
+  const bool accepted = MessageBoxW(nullptr, request->message.c_str(), L"", style | MB_TOPMOST) == IDOK;
+  Json answer = {{"accept", accepted}};
+  if (request->type == "prompt") answer["promptText"] = request->defaultPrompt;
+  SendCommand("Page.handleJavaScriptDialog", answer, request->session);
+  return 0;
+}
+
+void OnDialog(WebView* view, const Json& params) {
+  const std::string type = params.value("type", "");
+  const std::wstring message = Wide(params.value("message", ""));
+  if (view->settings[AreDefaultScriptDialogsEnabled]) {
+    Log(L"ScriptDialog.shown " + Wide(type) + L" " + message);
+    auto* request = new DialogRequest{view->session, type, message, params.value("defaultPrompt", "")};
+    HANDLE thread = CreateThread(nullptr, 0, ShowDialog, request, 0, nullptr);
+    if (thread) {
+      CloseHandle(thread);
+      return;
+    }
+    delete request;
+  }
+  // No dialog and no handler for one: the page goes on as if the user had
+  // dismissed it; leaving the page is allowed.
+  Log(L"ScriptDialog.suppressed " + Wide(type) + L" " + message);
+  SendCommand("Page.handleJavaScriptDialog", {{"accept", type == "beforeunload"}}, view->session);
+}
+
+bool IsNewDocument(const std::string& navigationType) {
+  return navigationType != "sameDocument" && navigationType != "historySameDocument";
+}
+
+void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
+  if (view->closed) return;
+  if (method == "Page.frameStartedNavigating") {
+    if (params.value("frameId", "") == view->target && IsNewDocument(params.value("navigationType", "")))
+      RaiseNavigationStarting(view, params.value("url", ""));
+  } else if (method == "Page.frameNavigated") {
+    const Json frame = params.value("frame", Json::object());
+    if (frame.value("id", "") != view->target) return;
+    view->url = frame.value("url", "");
+    view->errorDocument = frame.contains("unreachableUrl");
+    Log(L"WebView.document " + Wide(view->url));
+    SetPageBlank(view->page, view->errorDocument && !view->settings[IsBuiltInErrorPageEnabled]);
+    if (!view->committed) {
+      view->committed = true;
+      CountPageFrames(view->page);
+    }
+  } else if (method == "Page.navigatedWithinDocument") {
+    if (params.value("frameId", "") == view->target) view->url = params.value("url", "");
+  } else if (method == "Runtime.executionContextCreated") {
+    const Json context = params.value("context", Json::object());
+    const Json aux = context.value("auxData", Json::object());
+    view->mainWorlds[context.value("id", 0LL)] = aux.value("frameId", "") == view->target && aux.value("isDefault", false);
+  } else if (method == "Runtime.executionContextDestroyed") {
+    view->mainWorlds.erase(params.value("executionContextId", 0LL));
+  } else if (method == "Runtime.executionContextsCleared") {
+    view->mainWorlds.clear();
+  } else if (method == "Runtime.bindingCalled") {
+    // Only the top document's own messages; a network error page is not the page's.
+    auto world = view->mainWorlds.find(params.value("executionContextId", 0LL));
+    if (params.value("name", "") != BindingName || world == view->mainWorlds.end() || !world->second ||
+        view->errorDocument || !view->settings[IsWebMessageEnabled])
+      return;
+    RaiseWebMessage(view, params.value("payload", ""));
+  } else if (method == "Page.javascriptDialogOpening") {
+    OnDialog(view, params);
+  } else if (method == "Page.windowOpen") {
+    OnWindowOpen(view, params);
+  }
+}
+
+void DestroyWebView(ComObject* self) { delete From(self); }
+
+HRESULT STDMETHODCALLTYPE GetSettings(ComObject* self, ICoreWebView2Settings** settings) {
+  Log(L"WebView.get_Settings");
+  if (!settings) return E_POINTER;
+  *settings = nullptr;
+  if (From(self)->closed) return ClosedError;
+  ComObject* object = CreateSettings(From(self));
+  if (!object) return E_OUTOFMEMORY;
+  *settings = AsInterface<ICoreWebView2Settings>(object);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Navigate(ComObject* self, LPCWSTR uri) {
+  const std::wstring address = uri ? uri : L"";
+  Log(L"WebView.Navigate " + address);
+  WebView* view = From(self);
+  if (view->closed) return ClosedError;
+  if (address.empty()) return E_INVALIDARG;
+  // Started from the loop, after the current callback: document scripts the
+  // client adds right after Navigate apply to this document too.
+  HoldObject(self);
+  Deliver([view, address] {
+    if (!view->closed) SendCommand("Page.navigate", {{"url", Utf8(address)}}, view->session);
+    DropObject(&view->com);
+  });
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AddNavigationStarting(ComObject* self, ICoreWebView2NavigationStartingEventHandler* handler,
+                                                EventRegistrationToken* token) {
+  Log(L"WebView.add_NavigationStarting");
+  return Register(From(self), &From(self)->navigationStarting, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE AddWebMessageReceived(ComObject* self, ICoreWebView2WebMessageReceivedEventHandler* handler,
+                                                EventRegistrationToken* token) {
+  Log(L"WebView.add_WebMessageReceived");
+  return Register(From(self), &From(self)->webMessageReceived, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE AddNewWindowRequested(ComObject* self, ICoreWebView2NewWindowRequestedEventHandler* handler,
+                                                EventRegistrationToken* token) {
+  Log(L"WebView.add_NewWindowRequested");
+  return Register(From(self), &From(self)->newWindowRequested, handler, token);
+}
+
+HRESULT STDMETHODCALLTYPE AddDocumentScript(ComObject* self, LPCWSTR javaScript,
+                                            ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) {
+  const std::wstring script = javaScript ? javaScript : L"";
+  Log(L"WebView.AddScriptToExecuteOnDocumentCreated " + script);
+  WebView* view = From(self);
+  if (view->closed) return ClosedError;
+  if (!javaScript) return E_INVALIDARG;
+  if (handler) handler->AddRef();
+  SendCommand("Page.addScriptToEvaluateOnNewDocument", {{"source", Utf8(script)}}, view->session,
+              [handler](const Json& result, const Json& error) {
+                if (!handler) return;
+                const HRESULT code = error.is_null() ? S_OK : E_FAIL;
+                const std::wstring id = Wide(result.is_object() ? result.value("identifier", "") : std::string());
+                Deliver([handler, code, id] {
+                  handler->Invoke(code, id.c_str());
+                  Log(L"AddScriptCompletedHandler.Release " + std::to_wstring(handler->Release()));
+                });
+              });
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ExecuteScript(ComObject* self, LPCWSTR javaScript,
+                                        ICoreWebView2ExecuteScriptCompletedHandler* handler) {
+  const std::wstring script = javaScript ? javaScript : L"";
+  Log(L"WebView.ExecuteScript " + script);
+  WebView* view = From(self);
+  if (view->closed) return ClosedError;
+  if (!javaScript) return E_INVALIDARG;
+  if (handler) handler->AddRef();
+  HoldObject(self);
+  const Json evaluate = {{"expression", Utf8(script)}, {"returnByValue", true}, {"awaitPromise", false}};
+  SendCommand("Runtime.evaluate", evaluate, view->session, [view, handler](const Json& result, const Json& error) {
+    const std::wstring json = ScriptResultJson(result, error);
+    Deliver([view, handler, json] {
+      // After Close nothing more reaches the client.
+      if (handler && !view->closed) {
+        Log(L"ExecuteScript.result " + json);
+        handler->Invoke(S_OK, json.c_str());
+      }
+      if (handler) Log(L"ExecuteScriptCompletedHandler.Release " + std::to_wstring(handler->Release()));
+      DropObject(&view->com);
+    });
+  });
+  return S_OK;
+}
+
+const Vtable& WebViewVtable() {
+  static const Vtable table = [] {
+    Vtable t = SparseVtable();
+    FILL_SLOT(t, 3, ICoreWebView2, get_Settings, GetSettings);
+    FILL_SLOT(t, 5, ICoreWebView2, Navigate, Navigate);
+    FILL_SLOT(t, 7, ICoreWebView2, add_NavigationStarting, AddNavigationStarting);
+    FILL_SLOT(t, 27, ICoreWebView2, AddScriptToExecuteOnDocumentCreated, AddDocumentScript);
+    FILL_SLOT(t, 29, ICoreWebView2, ExecuteScript, ExecuteScript);
+    FILL_SLOT(t, 34, ICoreWebView2, add_WebMessageReceived, AddWebMessageReceived);
+    FILL_SLOT(t, 44, ICoreWebView2, add_NewWindowRequested, AddNewWindowRequested);
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+void PreparePageSession(const std::string& session, const RECT& bounds, std::function<void(bool)> done) {
+  struct Progress {
+    int left;
+    bool failed = false;
+    std::function<void(bool)> done;
+  };
+  const std::vector<std::pair<const char*, Json>> commands = {
+      {"Page.enable", Json::object()},
+      {"Runtime.enable", Json::object()},
+      {"Runtime.addBinding", {{"name", BindingName}}},
+      {"Page.addScriptToEvaluateOnNewDocument", {{"source", BindingScript}}},
+      {"Emulation.setFocusEmulationEnabled", {{"enabled", true}}},
+      {"Emulation.setDeviceMetricsOverride",
+       {{"width", bounds.right - bounds.left > 0 ? bounds.right - bounds.left : 1},
+        {"height", bounds.bottom - bounds.top > 0 ? bounds.bottom - bounds.top : 1},
+        {"deviceScaleFactor", 1},
+        {"mobile", false}}},
+      {"Runtime.runIfWaitingForDebugger", Json::object()},
+  };
+  auto progress = std::make_shared<Progress>();
+  progress->left = static_cast<int>(commands.size());
+  progress->done = std::move(done);
+  // Replies come in order; the last one says the target runs.
+  for (const auto& command : commands) {
+    SendCommand(command.first, command.second, session, [progress](const Json&, const Json& error) {
+      if (!error.is_null()) progress->failed = true;
+      if (--progress->left > 0) return;
+      const bool ok = !progress->failed;
+      Deliver([progress, ok] { progress->done(ok); });
+    });
+  }
+}
+
+WebView* CreateWebView(HWND parent, const RECT& bounds, const std::string& target, const std::string& session) {
+  PageWindow* page = CreatePageWindow(parent, bounds, session, std::wstring());
+  if (!page) return nullptr;
+  auto* view = new WebView;
+  InitObject(&view->com, WebViewVtable(), L"WebView", IID_ICoreWebView2, DestroyWebView);
+  for (BOOL& value : view->settings) value = TRUE;  // the runtime's defaults
+  view->target = target;
+  view->session = session;
+  view->page = page;
+  HoldBrowser();
+  HoldObject(&view->com);  // the routes' reference, until the view shuts down
+  RoutePageSession(session, [view](const std::string& method, const Json& params) { OnPageEvent(view, method, params); });
+  RoutePopupsOf(target, [view](const std::string& popupSession, const std::string& popupTarget) {
+    OnNewTarget(view, popupSession, popupTarget);
+  });
+  OnTargetGone(target, [view] {
+    Log(L"WebView.target gone");
+    ShutdownWebView(view);
+  });
+  // The runtime's default: visible.
+  SetPageVisible(page, true);
+  return view;
+}
+
+void ShutdownWebView(WebView* view) {
+  if (view->closed) return;
+  view->closed = true;
+  UnroutePageSession(view->session);
+  UnroutePopupsOf(view->target);
+  ForgetTarget(view->target);
+  ClosePopups(view);
+  DestroyPageWindow(view->page);
+  view->page = nullptr;
+  SendCommand("Target.closeTarget", {{"targetId", view->target}});
+  Log(L"WebView.closed target " + Wide(view->target));
+  ReleaseRegistrations(&view->navigationStarting, L"NavigationStartingHandler");
+  ReleaseRegistrations(&view->newWindowRequested, L"NewWindowRequestedHandler");
+  ReleaseRegistrations(&view->webMessageReceived, L"WebMessageReceivedHandler");
+  ReleaseBrowser();
+  DropObject(&view->com);
+}
+
+ICoreWebView2* WebViewInterface(WebView* view) { return AsInterface<ICoreWebView2>(&view->com); }
+
+const wchar_t* SettingName(Setting setting) { return SettingNames[setting]; }
+
+void ApplySetting(WebView* view, Setting setting, BOOL value) {
+  const BOOL previous = view->settings[setting];
+  view->settings[setting] = value ? TRUE : FALSE;
+  if (view->closed || previous == view->settings[setting]) return;
+  switch (setting) {
+    case IsScriptEnabled:
+      SendCommand("Emulation.setScriptExecutionDisabled", {{"value", !value}}, view->session);
+      break;
+    case IsWebMessageEnabled:
+      // Without the binding the next documents get no window.chrome.webview.
+      SendCommand(value ? "Runtime.addBinding" : "Runtime.removeBinding", {{"name", BindingName}}, view->session);
+      break;
+    case IsZoomControlEnabled:
+      SetPageZoomControl(view->page, value != FALSE);
+      break;
+    case IsBuiltInErrorPageEnabled:
+      SetPageBlank(view->page, view->errorDocument && !value);
+      break;
+    default:
+      // Dialogs are decided when one opens; the headless browser has no
+      // status bar, context menu or developer tools window to switch.
+      break;
+  }
+}
