@@ -123,15 +123,21 @@ function chosen() {
   return places[0];
 }
 
+// Only a change touches the page: the same text written again would still
+// have it laid out and painted anew every poll.
+function put(element, text) {
+  if (element.textContent !== text) element.textContent = text;
+}
+
 function show(state, text, detail) {
-  document.body.dataset.state = state;
-  stateText.textContent = text;
-  detailText.textContent = detail;
-  if (box) hintText.textContent = box.checked ? 'Click to disconnect' : 'Click to connect';
+  if (document.body.dataset.state !== state) document.body.dataset.state = state;
+  put(stateText, text);
+  put(detailText, detail);
+  if (box) put(hintText, box.checked ? 'Click to disconnect' : 'Click to connect');
 }
 
 function showTunnel(open) {
-  if (box) box.checked = open;
+  if (box && box.checked !== open) box.checked = open;
   if (open) show('on', 'Connected', chosen().dataset.name);
   else show('off', 'Disconnected', 'Your traffic is not protected');
 }
