@@ -2,7 +2,8 @@
 # What the client and the cleaner cost under Wine, each measured side by side
 # with what it is compared against, in one run: programs alternate, every
 # figure is a median, and only the ratios mean much on a shared machine.
-#   benchmarks/run.sh
+#   benchmarks/run.sh [SECTIONS]
+# SECTIONS picks some of the letters abcdef below (default all of them).
 # RUNS (default 7) rounds per timing; IDLE_RUNS (default 7) rounds of
 # IDLE_SECONDS (default 30) for the idle wake-ups. Builds what it needs, runs
 # in a network namespace of its own (127.0.0.1:13001 stays private) with its
@@ -15,6 +16,8 @@ export BUILD_DIR
 RUNS=${RUNS:-7}
 IDLE_RUNS=${IDLE_RUNS:-7}
 IDLE_SECONDS=${IDLE_SECONDS:-30}
+SECTIONS=${1:-abcdef}
+[[ $SECTIONS =~ ^[a-f]+$ ]] || { echo "usage: $0 [letters of the sections, a to f]" >&2; exit 2; }
 SETTLE_MS=1500  # after the window: start-up requests done, then the working set
 
 # Only what the measures use; the tests need not be built for them.
@@ -27,7 +30,7 @@ build_programs() {
 
 if [ -z "${NORV_IN_NETNS:-}" ]; then
   ensure_packages
-  build_programs
+  [ -n "${NORV_NO_BUILD:-}" ] || build_programs
   ensure_locales "$BUILD_DIR/locales"
   ensure_wine_template "$BUILD_DIR/wine/template"
   if unshare -n true 2>/dev/null; then
@@ -82,8 +85,9 @@ port_answers || { echo "the development service did not start" >&2; exit 1; }
 # Warm: the first processes of a session start Wine's services.
 wine "$RUN/bare/trivial.exe" </dev/null >/dev/null 2>&1 || true
 
-# (a), (b): start to exit of the tool modes and their floors.
 bare=$(win_path "$RUN/bare")
+tools_section() {
+# (a), (b): start to exit of the tool modes and their floors.
 pac='http://127.0.0.1:8080/proxy.pac'
 global='127.0.0.1:8080 <local>;*.example.com'
 driver exit "$RUNS" \
@@ -107,7 +111,9 @@ echo
 echo "(b) brand against the development service, start to exit"
 printf '  %-8s %10s %12s %10s %10s\n' mode client 'WinHTTP floor' '/trivial' '/floor'
 printf '  %-8s %10s %12s %10s %10s\n' brand "$(ms "$c")" "$(ms "$f")" "$(ratio "$c" "$trivial")" "$(ratio "$c" "$f")"
+}
 
+window_section() {
 # (c), (f) working set: start to visible window (and first page frame).
 frame='|frame'
 driver window "$RUNS" "$SETTLE_MS" \
@@ -124,7 +130,9 @@ for v in bare webview; do
 done
 c=$(median "$RUN/window.txt" frame webview)
 printf '  %-40s %10s %8s\n' "first painted page frame" "$(ms "$c")" "$(ratio "$c" "$m")"
+}
 
+idle_section() {
 # (d): context switches of every thread of the process over IDLE_SECONDS,
 # from a second after the balloon (the tunnel-state request); the minimal
 # window program over the same stretch of its life. They take turns: run
@@ -189,12 +197,14 @@ idle_run() {
   idle_pids=()
   echo "$offset $whole $late $gone"
 }
-idle_client=() idle_minimal=() idle_client_late=() idle_minimal_late=() idle_gone=
+idle_client=() idle_bare=() idle_minimal=() idle_client_late=() idle_bare_late=() idle_minimal_late=() idle_gone=
 for ((r = 0; r < IDLE_RUNS; r++)); do
   read -r offset cw cl cg <<<"$(idle_run "$RUN/webview" norvvpnui.exe "")"
+  read -r _ bw bl bg <<<"$(idle_run "$RUN/bare" norvvpnui.exe "")"
   read -r _ mw ml mg <<<"$(idle_run "$RUN/minimal" minimal-window.exe "$offset")"
   idle_client+=("$cw") idle_client_late+=("$cl") idle_minimal+=("$mw") idle_minimal_late+=("$ml")
-  idle_gone="$idle_gone $cg/$mg"
+  idle_bare+=("$bw") idle_bare_late+=("$bl")
+  idle_gone="$idle_gone $cg/$bg/$mg"
   sleep 0.5
 done
 list_median() { printf '%s\n' "$@" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
@@ -202,15 +212,20 @@ echo
 echo "(d) idle wake-ups over ${IDLE_SECONDS} s from 1 s after the balloon's request, median of $IDLE_RUNS taking turns"
 echo "    (voluntary + nonvoluntary context switches of all threads, from /proc; the minimal window"
 echo "    program over the same seconds of its life)"
-printf '  %-40s %6s   (runs: %s)\n' "client, $with_view beside it" "$(list_median "${idle_client[@]}")" "${idle_client[*]}"
-printf '  %-40s %6s   (runs: %s)\n' "minimal window program" "$(list_median "${idle_minimal[@]}")" "${idle_minimal[*]}"
+idle_line() { printf '  %-40s %6s   (runs: %s)\n' "$1" "$(list_median "${@:2}")" "${*:2}"; }
+idle_line "client, $with_view beside it" "${idle_client[@]}"
+idle_line "client, no web view beside it" "${idle_bare[@]}"
+idle_line "minimal window program" "${idle_minimal[@]}"
 if ((IDLE_SECONDS + 1 > BALLOON_GONE)); then
   echo "  of which from ${BALLOON_GONE} s after the request on, when the balloon has gone:"
-  printf '  %-40s %6s   (runs: %s)\n' "client" "$(list_median "${idle_client_late[@]}")" "${idle_client_late[*]}"
-  printf '  %-40s %6s   (runs: %s)\n' "minimal window program" "$(list_median "${idle_minimal_late[@]}")" "${idle_minimal_late[*]}"
+  idle_line "client, $with_view beside it" "${idle_client_late[@]}"
+  idle_line "client, no web view beside it" "${idle_bare_late[@]}"
+  idle_line "minimal window program" "${idle_minimal_late[@]}"
 fi
-echo "  threads that ended within the window, not counted (client/minimal):$idle_gone"
+echo "  threads that ended within the window, not counted (client/bare client/minimal):$idle_gone"
+}
 
+cleaner_section() {
 # (e): the cleaner against `reg query /s` on the same list.
 write_reg() {
   local file=$1 first=$2 last=$3 i
@@ -276,7 +291,9 @@ growth() {
   }'
 }
 echo "  10,000 / 1,000: cleaner $(growth cleaner); reg query $(growth reg)"
+}
 
+sizes_section() {
 # (f): working set a moment after the window, and file sizes.
 echo
 echo "(f) working set ${SETTLE_MS} ms after the window, and binary sizes"
@@ -291,6 +308,14 @@ cs=$(size_of client/norvvpnui.exe) mws=$(size_of benchmarks/minimal-window.exe)
 us=$(size_of uninstall-cleaner/uninstall-cleaner.exe) ts=$(size_of benchmarks/trivial.exe)
 printf '  %-40s %8d bytes %6s   (minimal window %d)\n' norvvpnui.exe "$cs" "$(ratio "$cs" "$mws")" "$mws"
 printf '  %-40s %8d bytes %6s   (trivial exe %d)\n' uninstall-cleaner.exe "$us" "$(ratio "$us" "$ts")" "$ts"
+}
+
+# The window's timings also give the working set.
+if [[ $SECTIONS == *[ab]* ]]; then tools_section; fi
+if [[ $SECTIONS == *[cf]* ]]; then window_section; fi
+if [[ $SECTIONS == *d* ]]; then idle_section; fi
+if [[ $SECTIONS == *e* ]]; then cleaner_section; fi
+if [[ $SECTIONS == *f* ]]; then sizes_section; fi
 
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
