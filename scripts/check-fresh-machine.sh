@@ -220,10 +220,12 @@ phase_end
 
 phase_begin "scripts/run.sh --headless"
 in_root run.log scripts/run.sh --headless || die "scripts/run.sh --headless failed in the fresh root"
-shot=$root/root/norvvpn/build/run/screenshot.png
-[ "$(head -c 4 "$shot" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e47 ] ||
-  die "no PNG screenshot at $shot"
-cp "$shot" "$out/"
+for shot in screenshot connected; do
+  shot=$root/root/norvvpn/build/run/$shot.png
+  [ "$(head -c 4 "$shot" 2>/dev/null | od -An -tx1 | tr -d ' \n')" = 89504e47 ] ||
+    die "no PNG screenshot at $shot"
+  cp "$shot" "$out/"
+done
 [ ! -f "${shot%/*}/menu.png" ] || cp "${shot%/*}/menu.png" "$out/"
 phase_end
 
