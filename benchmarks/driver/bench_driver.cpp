@@ -1,15 +1,15 @@
 // Starts programs alternately under Wine and prints the median of each one's
 // timings, one line per measure, for benchmarks/run.sh to turn into ratios.
 //
-//   bench-driver exit RUNS SPEC...
+//   bench-driver exit RUNS PROGRAM...
 //       time from CreateProcess to the end of the process
-//   bench-driver window RUNS SETTLE_MS SPEC...
+//   bench-driver window RUNS SETTLE_MS PROGRAM...
 //       time to the process's first visible top-level window (300 px wide or
 //       more); with FRAME set to "frame" also to the first "Frame.painted"
 //       line the web view runtime writes to NORV_WEBVIEW_LOG; then, SETTLE_MS
 //       later, the working set; then the process is ended
 //
-// SPEC is LABEL|EXE|ARGUMENTS[|FRAME]. Output lines:
+// PROGRAM is LABEL|EXE|ARGUMENTS[|FRAME]. Output lines:
 //   <measure> <label> <median> <sample> <sample> ...
 // with times in ms and working sets in KiB. Every round starts with the next
 // program in turn, so none always runs right after the same other one.
@@ -38,9 +38,9 @@ struct Program {
   std::vector<double> exitMs, visibleMs, frameMs, workingSetKiB;
 };
 
-bool ParseSpec(const wchar_t* spec, Program* program) {
+bool ParseProgram(const wchar_t* description, Program* program) {
   std::vector<std::wstring> fields;
-  std::wstring text = spec;
+  std::wstring text = description;
   size_t start = 0;
   for (;;) {
     size_t bar = text.find(L'|', start);
@@ -214,8 +214,8 @@ void PrintMeasure(const wchar_t* measure, const Program& program, std::vector<do
 }
 
 int Usage() {
-  fwprintf(stderr, L"usage: bench-driver exit RUNS SPEC... | window RUNS SETTLE_MS SPEC...\n"
-                   L"  SPEC: LABEL|EXE|ARGUMENTS[|frame]\n");
+  fwprintf(stderr, L"usage: bench-driver exit RUNS PROGRAM... | window RUNS SETTLE_MS PROGRAM...\n"
+                   L"  PROGRAM: LABEL|EXE|ARGUMENTS[|frame]\n");
   return 2;
 }
 
@@ -226,13 +226,13 @@ int wmain(int argc, wchar_t** argv) {
   const bool window = wcscmp(argv[1], L"window") == 0;
   if (!window && wcscmp(argv[1], L"exit") != 0) return Usage();
   const int runs = _wtoi(argv[2]);
-  const int firstSpec = window ? 4 : 3;
+  const int firstProgram = window ? 4 : 3;
   const DWORD settleMs = window ? static_cast<DWORD>(_wtoi(argv[3])) : 0;
-  if (runs < 1 || argc <= firstSpec) return Usage();
+  if (runs < 1 || argc <= firstProgram) return Usage();
 
-  std::vector<Program> programs(static_cast<size_t>(argc - firstSpec));
+  std::vector<Program> programs(static_cast<size_t>(argc - firstProgram));
   for (size_t i = 0; i < programs.size(); ++i)
-    if (!ParseSpec(argv[firstSpec + static_cast<int>(i)], &programs[i])) return Usage();
+    if (!ParseProgram(argv[firstProgram + static_cast<int>(i)], &programs[i])) return Usage();
 
   for (int round = 0; round < runs; ++round) {
     for (size_t k = 0; k < programs.size(); ++k) {
