@@ -2,111 +2,60 @@
 #include <cstring>
 #include <cwchar>
 #include <exception>
+#include <new>
+#include <string>
+#include <vector>
 #include <nlohmann/json.hpp>
+#include "service/exchange_steps.h"
 
 namespace {
 
-// Connection and request handles are closed on every way out of SendRequest,
-// the request first (declared last).
-struct InternetHandle {
-  HINTERNET handle;
-  ~InternetHandle() {
-    if (handle != nullptr) WinHttpCloseHandle(handle);
-  }
+enum : LONG { ExchangeRunning, ExchangeFinished, ExchangeAbandoned };
+
+// Everything one exchange touches, owned by whichever side ends last: the
+// caller, or the exchange's thread once the caller has stopped waiting for it.
+struct PendingExchange {
+  volatile LONG state = ExchangeRunning;
+  ServiceClient client;
+  // Set before the caller gives up: the thread then closes the session too.
+  bool ownsSession = false;
+  std::wstring path, verb, headers;
+  ULONGLONG deadline = 0;
+  // The out-values start as the caller's and go back to the caller in full,
+  // so what the exchange leaves alone stays as the caller set it.
+  char* body = nullptr;
+  DWORD length = 0;
+  bool wantRawHeaders = false;
+  wchar_t* rawHeaders = nullptr;
+  bool wantLocation = false;
+  std::vector<wchar_t> location;
+  DWORD locationCapacity = 0;
+  DWORD status = 0;
+  DWORD result = 0;
 };
 
-// A process-heap block that is freed unless it was handed over.
-struct HeapBlock {
-  void* data = nullptr;
-  ~HeapBlock() {
-    if (data != nullptr) HeapFree(GetProcessHeap(), 0, data);
+void FreeAbandoned(PendingExchange* pending) {
+  if (pending->body != nullptr) HeapFree(GetProcessHeap(), 0, pending->body);
+  if (pending->rawHeaders != nullptr) HeapFree(GetProcessHeap(), 0, pending->rawHeaders);
+  if (pending->ownsSession && pending->client.session != nullptr) WinHttpCloseHandle(pending->client.session);
+  delete pending;
+}
+
+DWORD WINAPI RunExchange(LPVOID parameter) {
+  auto* pending = static_cast<PendingExchange*>(parameter);
+  pending->result = PerformExchange(
+      pending->client, pending->path.c_str(), pending->verb.c_str(), pending->headers.c_str(), &pending->body,
+      &pending->length, pending->wantRawHeaders ? &pending->rawHeaders : nullptr,
+      pending->wantLocation ? pending->location.data() : nullptr, pending->locationCapacity, &pending->status,
+      pending->deadline);
+  if (InterlockedCompareExchange(&pending->state, ExchangeFinished, ExchangeRunning) == ExchangeAbandoned) {
+    FreeAbandoned(pending);
   }
-  void* Release() {
-    void* handed = data;
-    data = nullptr;
-    return handed;
-  }
-};
+  return 0;
+}
 
 void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   WinHttpSetOption(handle, option, &value, sizeof(value));
-}
-
-// WinHTTP leaves the last error at 0 after a successful query, and a failed
-// exchange must never look like success to the caller.
-DWORD LastErrorOr(DWORD fallback) {
-  DWORD error = GetLastError();
-  return error != 0 ? error : fallback;
-}
-
-DWORD ReadLocation(HINTERNET request, wchar_t* location, DWORD locationCapacity) {
-  DWORD size = 0;
-  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
-                          WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX) ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    return 500;
-  }
-  HeapBlock text{HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size_t{size} + sizeof(wchar_t))};
-  if (text.data == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX, text.data,
-                           &size, WINHTTP_NO_HEADER_INDEX)) {
-    return 500;
-  }
-  if (location != nullptr && locationCapacity > 0) {
-    wcsncpy_s(location, locationCapacity, static_cast<const wchar_t*>(text.data), _TRUNCATE);
-  }
-  return 0;
-}
-
-// 0 when the header block was handed over or could not be read a second
-// time; an error code when the exchange has to stop here.
-DWORD ReadRawHeaders(HINTERNET request, wchar_t** rawHeaders) {
-  DWORD size = 0;
-  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                           WINHTTP_NO_OUTPUT_BUFFER, &size, WINHTTP_NO_HEADER_INDEX) &&
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-    return LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
-  }
-  HeapBlock text{HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size_t{size} + sizeof(wchar_t))};
-  if (text.data == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX,
-                          text.data, &size, WINHTTP_NO_HEADER_INDEX)) {
-    static_cast<wchar_t*>(text.data)[size / sizeof(wchar_t)] = L'\0';
-    *rawHeaders = static_cast<wchar_t*>(text.Release());
-  }
-  return 0;
-}
-
-DWORD ReadBody(HINTERNET request, char** body, DWORD* length) {
-  HANDLE heap = GetProcessHeap();
-  HeapBlock gathered;
-  DWORD position = 0;
-  for (;;) {
-    DWORD available = 0;
-    if (!WinHttpQueryDataAvailable(request, &available) || available == 0) break;
-    if (available > MAXDWORD - 1 - position) return ERROR_NOT_ENOUGH_MEMORY;
-    SIZE_T needed = SIZE_T{position} + available + 1;
-    void* grown = gathered.data != nullptr ? HeapReAlloc(heap, 0, gathered.data, needed)
-                                           : HeapAlloc(heap, 0, needed);
-    if (grown == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    gathered.data = grown;
-    DWORD read = 0;
-    // A broken connection fails every later read as well: keep what arrived.
-    if (!WinHttpReadData(request, static_cast<char*>(gathered.data) + position, available, &read) ||
-        read == 0) {
-      break;
-    }
-    position += read;
-  }
-  if (position > 0) {
-    char* copy = static_cast<char*>(HeapAlloc(heap, 0, SIZE_T{position} + 1));
-    if (copy == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    memcpy(copy, gathered.data, position);
-    copy[position] = '\0';
-    *body = copy;
-  }
-  *length = position;
-  return 0;
 }
 
 }  // namespace
@@ -131,52 +80,68 @@ void CloseServiceClient(ServiceClient* client) {
   client->session = nullptr;
 }
 
-DWORD SendRequest(const ServiceClient& client, const wchar_t* path, const wchar_t* verb,
-                  const wchar_t* headers, char** body, DWORD* length, wchar_t** rawHeaders,
-                  wchar_t* location, DWORD locationCapacity, DWORD* status) {
-  InternetHandle connection{WinHttpConnect(client.session, client.host, client.port, 0)};
-  if (connection.handle == nullptr) return LastErrorOr(ERROR_WINHTTP_CANNOT_CONNECT);
-
-  InternetHandle request{WinHttpOpenRequest(connection.handle, verb, path, nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_REFRESH)};
-  if (request.handle == nullptr) return LastErrorOr(ERROR_WINHTTP_INTERNAL_ERROR);
-
-  WinHttpAddRequestHeaders(request.handle, headers, static_cast<DWORD>(-1), WINHTTP_ADDREQ_FLAG_ADD);
-  if (location != nullptr) {
-    SetDwordOption(request.handle, WINHTTP_OPTION_REDIRECT_POLICY, WINHTTP_OPTION_REDIRECT_POLICY_NEVER);
-    SetDwordOption(request.handle, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-  }
-
-  if (!WinHttpSendRequest(request.handle, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0)) {
-    return LastErrorOr(ERROR_WINHTTP_CANNOT_CONNECT);
-  }
-  // A failed receive shows up in the queries below.
-  WinHttpReceiveResponse(request.handle, nullptr);
-
-  DWORD code = 0;
-  DWORD codeSize = sizeof(code);
-  if (WinHttpQueryHeaders(request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                          WINHTTP_HEADER_NAME_BY_INDEX, &code, &codeSize, WINHTTP_NO_HEADER_INDEX)) {
-    if (code == 301 || code == 302) {
-      DWORD error = ReadLocation(request.handle, location, locationCapacity);
-      if (error != 0) return error;
-      if (status != nullptr) *status = code;
-    } else if (code != 200 && code != 201 && code != 400) {
-      DWORD error = LastErrorOr(ERROR_WINHTTP_INVALID_SERVER_RESPONSE);
-      if (status != nullptr) *status = code;
-      return error;
+// The step time-outs bound each wait, not the exchange: a service that
+// dribbles its reply keeps every step alive. A synchronous WinHTTP call cannot
+// be cut from outside (under Wine, closing the handle does not release a
+// WinHttpSendRequest waiting for a dribbled header block), so the exchange
+// runs on a thread of its own and the caller waits for it at most
+// ExchangeBoundMs. A thread given up on frees what it holds when it ends.
+DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* verb, const wchar_t* headers,
+                  char** body, DWORD* length, wchar_t** rawHeaders, wchar_t* location, DWORD locationCapacity,
+                  DWORD* status) {
+  if (client.session == nullptr) return ERROR_INVALID_HANDLE;
+  PendingExchange* pending = nullptr;
+  try {
+    pending = new PendingExchange;
+    pending->client = client;
+    pending->path = path;
+    pending->verb = verb;
+    pending->headers = headers;
+    pending->length = *length;
+    pending->wantRawHeaders = rawHeaders != nullptr;
+    if (location != nullptr) {
+      pending->wantLocation = true;
+      pending->location.assign(location, location + locationCapacity);
+      pending->location.push_back(L'\0');  // never empty, so data() is a buffer even for capacity 0
+      pending->locationCapacity = locationCapacity;
     }
+    if (status != nullptr) pending->status = *status;
+  } catch (const std::bad_alloc&) {
+    delete pending;
+    return ERROR_NOT_ENOUGH_MEMORY;
   }
+  pending->deadline = GetTickCount64() + ExchangeBoundMs;
 
-  if (rawHeaders != nullptr) {
-    DWORD error = ReadRawHeaders(request.handle, rawHeaders);
-    if (error != 0) return error;
+  HANDLE thread = CreateThread(nullptr, 0, RunExchange, pending, 0, nullptr);
+  if (thread == nullptr) {
+    DWORD error = GetLastError();
+    delete pending;
+    return error;
   }
-  return ReadBody(request.handle, body, length);
+  if (WaitForSingleObject(thread, ExchangeBoundMs) != WAIT_OBJECT_0) {
+    pending->ownsSession = true;
+    if (InterlockedCompareExchange(&pending->state, ExchangeAbandoned, ExchangeRunning) == ExchangeRunning) {
+      CloseHandle(thread);
+      // The session now belongs to the exchange still under way.
+      client.session = nullptr;
+      return ERROR_WINHTTP_TIMEOUT;
+    }
+    // It finished as the bound ran out: only its return is left.
+    WaitForSingleObject(thread, INFINITE);
+  }
+  CloseHandle(thread);
+
+  if (pending->body != nullptr) *body = pending->body;
+  *length = pending->length;
+  if (rawHeaders != nullptr && pending->rawHeaders != nullptr) *rawHeaders = pending->rawHeaders;
+  if (pending->wantLocation) wmemcpy(location, pending->location.data(), locationCapacity);
+  if (status != nullptr) *status = pending->status;
+  DWORD result = pending->result;
+  delete pending;
+  return result;
 }
 
-DWORD SendRequest(const ServiceClient& client, const wchar_t* path, const wchar_t* verb,
+DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* verb,
                   ServiceReply* reply) {
   return SendRequest(client, path, verb, reply->headers, &reply->body, &reply->length, &reply->rawHeaders,
                      reply->location, LocationCapacity, &reply->status);

@@ -1,5 +1,6 @@
-// Requests to the local VPN service on 127.0.0.1:13001, one synchronous
-// WinHTTP exchange at a time on the calling thread.
+// Requests to the local VPN service on 127.0.0.1:13001: one synchronous
+// WinHTTP exchange at a time, which the calling thread waits for at most
+// ExchangeBoundMs.
 #pragma once
 #include <windows.h>
 #include <winhttp.h>
@@ -12,6 +13,14 @@ constexpr wchar_t ServiceHeaderLines[] = L"Accept: application/json\r\nContent-T
 // loopback service answers in milliseconds, and no request may hold its
 // thread for more than a few seconds.
 constexpr int ServiceTimeoutMs = 1000;
+// However the service behaves (a reply dribbled byte by byte, a body without
+// end, a connection held open), one exchange ends within this time; a reply
+// cut by it is no answer. The service answers in milliseconds, and a 5 MB
+// body is read in well under a second under Wine on a busy machine.
+constexpr DWORD ExchangeBoundMs = 5000;
+// Body bytes kept at most: far above any reply of the service (tens of
+// bytes). A longer body is no answer.
+constexpr DWORD BodyCapBytes = 16u << 20;
 constexpr DWORD HeaderBlockCapacity = 1024;
 constexpr DWORD LocationCapacity = 2084;
 
@@ -37,12 +46,14 @@ void OpenServiceClient(ServiceClient* client, ServiceReply* reply);
 // Closes the session, if any.
 void CloseServiceClient(ServiceClient* client);
 
-DWORD SendRequest(const ServiceClient& client, const wchar_t* path, const wchar_t* verb,
+// When the bound runs out the exchange is given up and the session goes with
+// it (client.session becomes null): later requests on this client fail.
+DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* verb,
                   const wchar_t* headers, char** body, DWORD* length, wchar_t** rawHeaders,
                   wchar_t* location, DWORD locationCapacity, DWORD* status);
 
 // SendRequest with every out-value of the reply.
-DWORD SendRequest(const ServiceClient& client, const wchar_t* path, const wchar_t* verb,
+DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* verb,
                   ServiceReply* reply);
 
 // The service answered: status 200, 201 or 400 with a non-empty body.

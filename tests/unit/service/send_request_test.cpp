@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <atomic>
+#include <functional>
 #include <string>
-#include "scripted_server.h"
+#include <thread>
+#include "support/scripted_server.h"
+#include <psapi.h>
 #include "service/service_client.h"
 
 namespace {
@@ -149,6 +153,62 @@ TEST(SendRequest, BodyInPiecesArrivesAsOneTextInOrder) {
     EXPECT_EQ(outcome.length, big.size());
     EXPECT_TRUE(outcome.body == big);
   }
+}
+
+// How far this process's working set rose above where it was while `work` ran.
+SIZE_T WorkingSetRiseWhile(const std::function<void()>& work) {
+  auto workingSet = [] {
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters.WorkingSetSize;
+  };
+  const SIZE_T before = workingSet();
+  std::atomic<SIZE_T> highest{before};
+  std::atomic<bool> done{false};
+  std::thread sampler([&] {
+    while (!done) {
+      SIZE_T now = workingSet();
+      if (now > highest) highest = now;
+      Sleep(10);
+    }
+  });
+  work();
+  done = true;
+  sampler.join();
+  return highest - before;
+}
+
+TEST(SendRequest, NoServiceHoldsTheCallerOrItsMemoryButALargeReplyIsRead) {
+  const std::pair<const char*, Script> services[] = {{"header block dribbled", HeaderBlockDribbled()},
+                                                     {"body dribbled", BodyDribbled()},
+                                                     {"endless body", EndlessBody()}};
+  for (const auto& service : services) {
+    SCOPED_TRACE(service.first);
+    ScriptedServer server;
+    server.Add(service.second);
+    Outcome outcome;
+    SIZE_T rise = WorkingSetRiseWhile([&] { outcome = Exchange(); });
+    EXPECT_NE(outcome.result, 0u);
+    EXPECT_TRUE(outcome.bodyNull);
+    EXPECT_EQ(outcome.status, 0u);
+    // A liveness bound, a generous multiple of the exchange's own.
+    EXPECT_LT(outcome.elapsedMs, 30000u);
+    // 16 MiB of body at most, never the hundreds a reader without a cap takes in.
+    EXPECT_LT(rise, SIZE_T{64} << 20);
+    printf("%s: no answer after %llu ms, working set rose %zu KiB\n", service.first, outcome.elapsedMs,
+           rise / 1024);
+  }
+  // A reply of 5 MB whose "status" comes last is still an answer.
+  const std::string body = "{\"pad\":\"" + Pattern(5 << 20) + "\",\"status\":0}";
+  ScriptedServer server;
+  server.Add(Reply(200, body));
+  Outcome outcome = Exchange();
+  EXPECT_EQ(outcome.result, 0u);
+  EXPECT_EQ(outcome.length, body.size());
+  EXPECT_TRUE(outcome.body == body);
+  EXPECT_EQ(ReadTunnelState(outcome.body.c_str()), TunnelState::Closed);
+  printf("5 MB reply read in %llu ms\n", outcome.elapsedMs);
 }
 
 TEST(SendRequest, SilentServerIsGivenUpWithinSeconds) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 #include <string>
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include "service/service_commands.h"
 #include "support/test_support.h"
 

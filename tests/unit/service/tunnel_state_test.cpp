@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include "service/tunnel_state.h"
 #include "shell/app_state.h"
 #include "shell/texts.h"

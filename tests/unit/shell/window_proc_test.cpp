@@ -3,7 +3,7 @@
 // the tear-down on WM_DESTROY.
 #include "main_window_fixture.h"
 #include "support/test_support.h"
-#include "unit/service/scripted_server.h"
+#include "support/scripted_server.h"
 
 namespace {
 

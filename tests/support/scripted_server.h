@@ -1,6 +1,7 @@
 // A loopback HTTP server on 127.0.0.1:13001 inside the test binary: each
-// accepted connection plays the next scripted reply, and the raw request
-// bytes are kept for the test to read.
+// request received plays the next scripted reply on a thread of its own (a
+// connection held by one script does not keep the next one waiting), and the
+// raw request bytes are kept for the test to read.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -12,9 +13,9 @@
 #include <vector>
 
 struct ScriptStep {
-  enum Kind { Send, Pause, Hold, Reset, Call } kind;
-  std::string bytes;  // Send
-  DWORD ms;           // Pause
+  enum Kind { Send, Pause, Hold, Reset, Call, Dribble, Flood } kind;
+  std::string bytes;  // Send; the byte (Dribble) or block (Flood) sent again and again
+  DWORD ms;           // Pause; Dribble's interval
   std::function<void()> call;
 };
 // A script that runs out closes the connection gracefully.
@@ -24,6 +25,11 @@ ScriptStep SendBytes(const std::string& bytes);
 ScriptStep PauseFor(DWORD ms);
 // Keeps the connection open and silent until the client gives up (15 s at most).
 ScriptStep HoldSilent();
+// Until the client closes or the server ends (2 min at most): one byte of
+// `filler` every `intervalMs` (a reply that never completes) ...
+ScriptStep DribbleForever(char filler, DWORD intervalMs);
+// ... or `block` again and again as fast as the client reads.
+ScriptStep FloodForever(const std::string& block);
 // Abortive close (RST).
 ScriptStep ResetConnection();
 // Runs `call` on the server's thread while the client waits for the reply:
@@ -36,6 +42,13 @@ std::string ReplyHead(int status, size_t contentLength, const std::string& extra
 Script Reply(int status, const std::string& body, const std::string& extraHeaders = "");
 // The same reply after `call`.
 Script ReplyAfter(std::function<void()> call, int status, const std::string& body);
+
+// Services that never finish their reply: the status line and then a header
+// line one byte every 200 ms; the whole head and then the body one byte every
+// 200 ms; or a body without end, as fast as the client reads it.
+Script HeaderBlockDribbled();
+Script BodyDribbled();
+Script EndlessBody();
 
 class ScriptedServer {
  public:
@@ -53,7 +66,9 @@ class ScriptedServer {
 
  private:
   void Run();
+  void Answer(SOCKET connection);
   void Serve(SOCKET connection, const Script* script);
+  bool SendRepeatedly(SOCKET connection, const ScriptStep& step);
 
   SOCKET listener_ = INVALID_SOCKET;
   std::atomic<bool> stopping_{false};
@@ -62,6 +77,7 @@ class ScriptedServer {
   size_t nextScript_ = 0;
   std::vector<std::string> requests_;
   std::thread thread_;
+  std::vector<std::thread> connections_;
 };
 
 // A parsed request: request line, headers by lower-case name, bytes after the

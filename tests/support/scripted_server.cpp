@@ -1,4 +1,4 @@
-#include "scripted_server.h"
+#include "support/scripted_server.h"
 #include <ws2tcpip.h>
 #include <algorithm>
 #include <cctype>
@@ -56,6 +56,10 @@ std::string ReadRequest(SOCKET connection) {
 ScriptStep SendBytes(const std::string& bytes) { return {ScriptStep::Send, bytes, 0, nullptr}; }
 ScriptStep PauseFor(DWORD ms) { return {ScriptStep::Pause, "", ms, nullptr}; }
 ScriptStep HoldSilent() { return {ScriptStep::Hold, "", 0, nullptr}; }
+ScriptStep DribbleForever(char filler, DWORD intervalMs) {
+  return {ScriptStep::Dribble, std::string(1, filler), intervalMs, nullptr};
+}
+ScriptStep FloodForever(const std::string& block) { return {ScriptStep::Flood, block, 0, nullptr}; }
 ScriptStep ResetConnection() { return {ScriptStep::Reset, "", 0, nullptr}; }
 ScriptStep CallOnRequest(std::function<void()> call) { return {ScriptStep::Call, "", 0, std::move(call)}; }
 
@@ -71,6 +75,16 @@ Script Reply(int status, const std::string& body, const std::string& extraHeader
 
 Script ReplyAfter(std::function<void()> call, int status, const std::string& body) {
   return {CallOnRequest(std::move(call)), SendBytes(ReplyHead(status, body.size()) + body)};
+}
+
+Script HeaderBlockDribbled() { return {SendBytes("HTTP/1.1 200 OK\r\nX-Pad: "), DribbleForever('a', 200)}; }
+
+Script BodyDribbled() { return {SendBytes(ReplyHead(200, 1000000) + "{\"status\":"), DribbleForever(' ', 200)}; }
+
+Script EndlessBody() {
+  return {SendBytes("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nConnection: close\r\n\r\n"
+                    "{\"status\":0,\"pad\":\""),
+          FloodForever(std::string(65536, 'x'))};
 }
 
 ScriptedServer::ScriptedServer() {
@@ -95,6 +109,7 @@ ScriptedServer::ScriptedServer() {
 ScriptedServer::~ScriptedServer() {
   stopping_ = true;
   if (thread_.joinable()) thread_.join();
+  for (auto& connection : connections_) connection.join();
   if (listener_ != INVALID_SOCKET) closesocket(listener_);
   WSACleanup();
 }
@@ -114,19 +129,38 @@ void ScriptedServer::Run() {
     if (!Readable(listener_, 100)) continue;
     SOCKET connection = accept(listener_, nullptr, nullptr);
     if (connection == INVALID_SOCKET) continue;
-    std::string request = ReadRequest(connection);
-    Script script;
-    bool scripted = false;
-    {
-      std::lock_guard<std::mutex> guard(lock_);
-      requests_.push_back(request);
-      if (nextScript_ < scripts_.size()) {
-        script = scripts_[nextScript_++];
-        scripted = true;
-      }
-    }
-    Serve(connection, scripted ? &script : nullptr);
+    // A blocked send looks at stopping_ again every second.
+    DWORD sendTimeoutMs = 1000;
+    setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendTimeoutMs),
+               sizeof sendTimeoutMs);
+    connections_.emplace_back([this, connection] { Answer(connection); });
   }
+}
+
+void ScriptedServer::Answer(SOCKET connection) {
+  std::string request = ReadRequest(connection);
+  Script script;
+  bool scripted = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    requests_.push_back(request);
+    if (nextScript_ < scripts_.size()) {
+      script = scripts_[nextScript_++];
+      scripted = true;
+    }
+  }
+  Serve(connection, scripted ? &script : nullptr);
+}
+
+bool ScriptedServer::SendRepeatedly(SOCKET connection, const ScriptStep& step) {
+  const ULONGLONG until = GetTickCount64() + 120000;
+  while (!stopping_ && GetTickCount64() < until) {
+    if (send(connection, step.bytes.data(), static_cast<int>(step.bytes.size()), 0) == SOCKET_ERROR) {
+      if (WSAGetLastError() != WSAETIMEDOUT) return false;
+    }
+    if (step.kind == ScriptStep::Dribble) Sleep(step.ms);
+  }
+  return true;
 }
 
 void ScriptedServer::Serve(SOCKET connection, const Script* script) {
@@ -151,6 +185,13 @@ void ScriptedServer::Serve(SOCKET connection, const Script* script) {
           }
           break;
         }
+        case ScriptStep::Dribble:
+        case ScriptStep::Flood:
+          if (!SendRepeatedly(connection, step)) {
+            closesocket(connection);
+            return;
+          }
+          break;
         case ScriptStep::Reset: {
           linger abort = {1, 0};
           setsockopt(connection, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort), sizeof abort);
