@@ -57,10 +57,12 @@ TEST(CloseTunnel, FailedDisconnectPrintsOnlyTheTrace) {
   server.Add(Reply(200, ""));
   server.Add(Reply(200, "{\"status\":1}"));
   server.Add({});  // closed unanswered
+  server.Add(Reply(200, "{\"status\":1}"));
+  server.Add(HeaderBlockDribbled());  // given up after a few seconds
   StdStreamCapture out(STD_OUTPUT_HANDLE);
-  for (int i = 0; i < 3; ++i) CloseTunnel();
-  EXPECT_EQ(out.Text(), "close tunnelclose tunnelclose tunnel");
-  EXPECT_EQ(server.Requests().size(), 6u);
+  for (int i = 0; i < 4; ++i) CloseTunnel();
+  EXPECT_EQ(out.Text(), "close tunnelclose tunnelclose tunnelclose tunnel");
+  EXPECT_EQ(server.Requests().size(), 8u);
 }
 
 std::string BrandTarget(const wchar_t* name) {
