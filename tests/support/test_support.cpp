@@ -190,7 +190,7 @@ bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
   if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0) return false;
   // The pipes close when the process and everything it started are gone.
   for (Pipe* pipe : {&out_, &err_})
-    if (pipe->thread) WaitForSingleObject(pipe->thread, 2000);
+    if (pipe->thread) WaitForSingleObject(pipe->thread, LivenessMs);
   if (exitCode) GetExitCodeProcess(process_, exitCode);
   return true;
 }
@@ -198,7 +198,7 @@ bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
 void ChildProcess::Kill() {
   if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
     TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
+    WaitForSingleObject(process_, LivenessMs);
   }
 }
 
@@ -273,12 +273,12 @@ bool DevService::Start(const std::wstring& arguments) {
   std::wstring args = L"--port 13001 --log \"" + LogPath() + L"\"";
   if (!arguments.empty()) args += L" " + arguments;
   if (!process_.Start(exe, args)) return false;
-  return WaitForPort(13001, 10000);
+  return WaitForPort(13001, LivenessMs);
 }
 
 void DevService::Stop() {
   process_.Kill();
-  WaitForPortClosed(13001, 5000);
+  WaitForPortClosed(13001, LivenessMs);
 }
 
 std::vector<std::string> DevService::LogLines() const { return Lines(ReadFileText(LogPath())); }

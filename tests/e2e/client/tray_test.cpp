@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr DWORD BalloonWaitMs = 25000;  // the check runs 10 s after start
+constexpr DWORD BalloonWaitMs = 10000 + LivenessMs;  // the check runs 10 s after start
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -24,7 +24,7 @@ ClientOptions WithoutStandIns() {
 
 HWND WaitForTrayIcon(const std::wstring& tip) {
   HWND icon = nullptr;
-  WaitUntil([&] { return (icon = FindTrayIcon(tip)) != nullptr; }, 10000);
+  WaitUntil([&] { return (icon = FindTrayIcon(tip)) != nullptr; }, LivenessMs);
   return icon;
 }
 
@@ -45,7 +45,7 @@ void StartAndFindIcon(ClientRun& client, HWND* window, HWND* icon) {
 bool IconGoneBeforeWindow(HWND icon, HWND window) {
   const DWORD start = GetTickCount();
   bool seen = false;
-  while (GetTickCount() - start < 15000) {
+  while (GetTickCount() - start < LivenessMs) {
     const bool iconThere = IsWindow(icon) && IsWindowVisible(icon);
     const bool windowThere = IsWindow(window) != FALSE;
     if (!iconThere && windowThere) seen = true;
@@ -68,14 +68,17 @@ void ExpectBalloon(HWND icon, DWORD startTick, const std::wstring& text, DWORD i
   ASSERT_TRUE(WaitUntil([&] { return (balloon = FindTrayBalloon(icon)) != nullptr; }, BalloonWaitMs));
   EXPECT_GE(GetTickCount() - startTick, 10000u) << "the balloon came before 10 s";
   EXPECT_EQ(text, BalloonText(balloon, icon));
-  Sleep(300);  // drawn
-  EXPECT_EQ("", CompareBalloon(balloon, icon, L"NorvVPN", text, infoFlags));
+  // Wine draws it some time after it shows.
+  std::string difference;
+  EXPECT_TRUE(WaitUntil([&] { return (difference = CompareBalloon(balloon, icon, L"NorvVPN", text, infoFlags)).empty(); },
+                        LivenessMs))
+      << difference;
   EXPECT_EQ(L"NorvVPN", TrayIconTip(icon));  // the tooltip stays
 }
 
 HWND OpenMenu() {
   HWND menu = nullptr;
-  WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, 10000);
+  WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, LivenessMs);
   return menu;
 }
 
@@ -88,7 +91,7 @@ bool ChooseFromTrayMenu(HWND window, int position) {
   PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
   return WaitUntil([] { return FindWindowW(L"#32768", nullptr) == nullptr ||
                                !IsWindowVisible(FindWindowW(L"#32768", nullptr)); },
-                   5000);
+                   LivenessMs);
 }
 
 TEST(TrayIcon, ThereFromStartStaysWhileHiddenAndGoesWhenTheLoopEndsHidden) {
@@ -97,8 +100,8 @@ TEST(TrayIcon, ThereFromStartStaysWhileHiddenAndGoesWhenTheLoopEndsHidden) {
   ASSERT_NO_FATAL_FAILURE(StartAndFindIcon(client, &window, &icon));
 
   SendMessageW(window, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
-  Sleep(500);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs));
+  ASSERT_TRUE(MessageLoopAnswers(window));
   EXPECT_TRUE(IsWindowVisible(icon));
   EXPECT_EQ(L"NorvVPN", TrayIconTip(icon));
 
@@ -106,7 +109,7 @@ TEST(TrayIcon, ThereFromStartStaysWhileHiddenAndGoesWhenTheLoopEndsHidden) {
   PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0);
   EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
   DWORD status = 1;
-  ASSERT_TRUE(client.Process().Wait(10000, &status));
+  ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
 }
 
@@ -118,7 +121,7 @@ TEST(TrayIcon, ExitRemovesIt) {
   PostMessageW(window, WM_COMMAND, IDM_EXIT, 0);
   EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
   DWORD status = 1;
-  ASSERT_TRUE(client.Process().Wait(10000, &status));
+  ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
 }
 
@@ -129,13 +132,13 @@ TEST(TrayIcon, DestroyRemovesItAndLetsTheViewsHandlersGo) {
   HWND window = nullptr, icon = nullptr;
   ASSERT_NO_FATAL_FAILURE(StartAndFindIcon(client, &window, &icon));
   ASSERT_TRUE(WaitUntil(
-      [&] { return Contains(Lines(ReadFileText(client.WebViewLog())), "WebView.add_WebMessageReceived"); }, 10000));
+      [&] { return Contains(Lines(ReadFileText(client.WebViewLog())), "WebView.add_WebMessageReceived"); }, LivenessMs));
   // Another process cannot destroy the window; the message alone takes the
   // WM_DESTROY path, and the window stays visible for the end of the loop.
   PostMessageW(window, WM_DESTROY, 0, 0);
   EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
   DWORD status = 1;
-  ASSERT_TRUE(client.Process().Wait(10000, &status));
+  ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
   EXPECT_EQ((std::vector<std::string>{"GET /api/getTunnelStat"}), service.Requests("NorvVpn Windows"));
 
@@ -164,12 +167,12 @@ TEST(TrayEndToEnd, ClosedTunnelThenConnectFromTheMenuThenExit) {
 
   // Connect: the page's switch is off, so the first item is Connect.
   ASSERT_TRUE(ChooseFromTrayMenu(window, 1));
-  ASSERT_TRUE(WaitUntil([&] { return Contains(service.Requests(), "PUT /api/connectLocation"); }, 10000));
-  Sleep(1000);  // the page turns its switch on when the service has answered
+  // The click that sent it turned the page's switch on.
+  ASSERT_TRUE(WaitUntil([&] { return Contains(service.Requests(), "PUT /api/connectLocation"); }, LivenessMs));
   // The next menu is built from the switch now on: Disconnect, then Exit.
   ASSERT_TRUE(ChooseFromTrayMenu(window, 2));
   DWORD status = 1;
-  ASSERT_TRUE(client.Process().Wait(10000, &status));
+  ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
   const auto webViewLog = Lines(ReadFileText(client.WebViewLog()));
   EXPECT_TRUE(Contains(webViewLog, "ExecuteScript.result false"));

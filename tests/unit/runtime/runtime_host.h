@@ -11,7 +11,7 @@
 #include "webview/webview2.h"
 
 // Dispatches this thread's messages until done() holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = LivenessMs);
 // Dispatches messages for a while, whatever comes.
 void PumpFor(DWORD milliseconds);
 
@@ -43,7 +43,7 @@ class RuntimeHost {
 
   std::vector<std::string> Log() const { return Lines(ReadFileText(logPath)); }
   bool LogHas(const std::string& line) const;
-  bool WaitForLog(const std::string& line, DWORD timeoutMs = 20000);
+  bool WaitForLog(const std::string& line, DWORD timeoutMs = LivenessMs);
   // The value after "name=" in the first log line with it, e.g. "pid".
   std::string LogValue(const std::string& name) const;
   // Releases view and controller (the last references close the browser).
