@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test under Wine.
-# Extra arguments go to ctest, e.g. scripts/test.sh -R proxy
+# Extra arguments go to ctest, e.g. scripts/test.sh -R proxy; a first
+# argument --under-load runs the tests beside two busy processes.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+if [ "${1:-}" = --under-load ]; then
+  export NORV_UNDER_LOAD=1
+  shift
+fi
 BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
 BUILD_DIR=$(mkdir -p "$BUILD_DIR" && cd "$BUILD_DIR" && pwd)
 export BUILD_DIR
@@ -26,8 +31,11 @@ else
   ip link set lo up || die "cannot bring up the loopback device in the tests' network namespace"
 fi
 
-trap wine_session_stop EXIT
+trap 'stop_busy_load; wine_session_stop' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 wine_session_start "$BUILD_DIR"
+[ -z "${NORV_UNDER_LOAD:-}" ] || start_busy_load 2
 start=$SECONDS
 rc=0
 ctest --test-dir "$BUILD_DIR" -j1 --timeout 300 --output-on-failure --no-tests=error "$@" || rc=$?
