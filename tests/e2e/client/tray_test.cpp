@@ -3,6 +3,8 @@
 // the menu chosen by keys, and the icon's removal on each way out.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include "client_run.h"
 #include <shellapi.h>
 #include "shell/app_state.h"
@@ -38,19 +40,71 @@ void StartAndFindIcon(ClientRun& client, HWND* window, HWND* icon) {
 }
 
 // Wine removes the icon of a destroyed window by itself, within milliseconds
-// (Windows leaves it until the mouse passes over it). So only the order shows
-// that the client removed it: sampled as fast as we can, the icon must be
-// seen gone while the client's window still exists. The icon is read first,
-// so that Wine's own removal can never pass for the client's.
-bool IconGoneBeforeWindow(HWND icon, HWND window) {
-  const DWORD start = GetTickCount();
-  bool seen = false;
-  while (GetTickCount() - start < LivenessMs) {
-    const bool iconThere = IsWindow(icon) && IsWindowVisible(icon);
-    const bool windowThere = IsWindow(window) != FALSE;
-    if (!iconThere && windowThere) seen = true;
-    if (!iconThere && !windowThere) break;
+// (Windows leaves it until the mouse passes over it), so only the order shows
+// that the client removed it: gone while the client's window still exists.
+// Sampled from outside, that moment can pass unseen on a busy machine; so the
+// test follows the client as its debugger, runs `end` once attached, and looks
+// when the client is held at the start of its exit (a breakpoint on ntdll's
+// RtlExitUserProcess, where every way out passes and every window still is).
+bool IconGoneBeforeWindow(DWORD processId, HWND icon, HWND window, const std::function<void()>& end) {
+  BYTE* exitEntry =
+      reinterpret_cast<BYTE*>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlExitUserProcess")));
+  if (!exitEntry || !DebugActiveProcess(processId)) {
+    ADD_FAILURE() << "cannot debug the client: " << GetLastError();
+    return false;
   }
+  DebugSetProcessKillOnExit(FALSE);
+  HANDLE process = nullptr;
+  BYTE original = 0;
+  bool armed = false, seen = false, stopped = false;
+  DEBUG_EVENT event = {};
+  while (!stopped && WaitForDebugEvent(&event, LivenessMs)) {
+    DWORD status = DBG_CONTINUE;
+    if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+      process = event.u.CreateProcessInfo.hProcess;
+      if (event.u.CreateProcessInfo.hFile) CloseHandle(event.u.CreateProcessInfo.hFile);
+    } else if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+      if (event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+    } else if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+      ADD_FAILURE() << "the client ended without passing RtlExitUserProcess";
+      stopped = true;
+    } else if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+      BYTE* at = static_cast<BYTE*>(event.u.Exception.ExceptionRecord.ExceptionAddress);
+      if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+        status = DBG_EXCEPTION_NOT_HANDLED;  // the client's own to handle
+      } else if (!armed) {
+        // The attach breakpoint. ntdll sits at one address in every process.
+        BYTE theirs[16] = {};
+        const BYTE trap = 0xCC;
+        armed = process && ReadProcessMemory(process, exitEntry, theirs, sizeof theirs, nullptr) &&
+                memcmp(theirs, exitEntry, sizeof theirs) == 0 &&
+                WriteProcessMemory(process, exitEntry, &trap, 1, nullptr) &&
+                FlushInstructionCache(process, exitEntry, 1);
+        original = theirs[0];
+        if (armed) {
+          end();
+        } else {
+          ADD_FAILURE() << "cannot set a breakpoint on the client's RtlExitUserProcess";
+          stopped = true;
+        }
+      } else if (at == exitEntry || at == exitEntry + 1) {
+        seen = !(IsWindow(icon) && IsWindowVisible(icon)) && IsWindow(window);
+        // The instruction back, and the thread back onto it.
+        WriteProcessMemory(process, exitEntry, &original, 1, nullptr);
+        FlushInstructionCache(process, exitEntry, 1);
+        HANDLE thread = OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
+        CONTEXT context = {};
+        context.ContextFlags = CONTEXT_CONTROL;
+        GetThreadContext(thread, &context);
+        context.Rip = reinterpret_cast<DWORD64>(exitEntry);
+        SetThreadContext(thread, &context);
+        CloseHandle(thread);
+        stopped = true;
+      }
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+  }
+  DebugActiveProcessStop(processId);
   return seen;
 }
 
@@ -106,8 +160,9 @@ TEST(TrayIcon, ThereFromStartStaysWhileHiddenAndGoesWhenTheLoopEndsHidden) {
   EXPECT_EQ(L"NorvVPN", TrayIconTip(icon));
 
   // The loop ends with no handler of ours involved: start-up removes the icon.
-  PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0);
-  EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
+  EXPECT_TRUE(IconGoneBeforeWindow(client.Process().Id(), icon, window, [&] {
+    PostThreadMessageW(GetWindowThreadProcessId(window, nullptr), WM_QUIT, 0, 0);
+  }));
   DWORD status = 1;
   ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
@@ -118,8 +173,8 @@ TEST(TrayIcon, ExitRemovesIt) {
   HWND window = nullptr, icon = nullptr;
   ASSERT_NO_FATAL_FAILURE(StartAndFindIcon(client, &window, &icon));
   // Visible at the end of the loop, so start-up leaves the icon alone.
-  PostMessageW(window, WM_COMMAND, IDM_EXIT, 0);
-  EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
+  EXPECT_TRUE(IconGoneBeforeWindow(client.Process().Id(), icon, window,
+                                   [&] { PostMessageW(window, WM_COMMAND, IDM_EXIT, 0); }));
   DWORD status = 1;
   ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
@@ -135,8 +190,8 @@ TEST(TrayIcon, DestroyRemovesItAndLetsTheViewsHandlersGo) {
       [&] { return Contains(Lines(ReadFileText(client.WebViewLog())), "WebView.add_WebMessageReceived"); }, LivenessMs));
   // Another process cannot destroy the window; the message alone takes the
   // WM_DESTROY path, and the window stays visible for the end of the loop.
-  PostMessageW(window, WM_DESTROY, 0, 0);
-  EXPECT_TRUE(IconGoneBeforeWindow(icon, window));
+  EXPECT_TRUE(
+      IconGoneBeforeWindow(client.Process().Id(), icon, window, [&] { PostMessageW(window, WM_DESTROY, 0, 0); }));
   DWORD status = 1;
   ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
