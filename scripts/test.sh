@@ -22,13 +22,18 @@ if [ -z "${NORV_IN_NETNS:-}" ]; then
   # Tests bind 127.0.0.1:13001; a network namespace of their own keeps them
   # apart from anything else on this machine that uses the port.
   if [ "${NORV_NETNS:-1}" = 1 ]; then
-    if unshare -n true 2>/dev/null; then
-      exec env NORV_IN_NETNS=1 unshare -n bash "$0" "$@"
+    if unshare -n -m true 2>/dev/null; then
+      exec env NORV_IN_NETNS=1 unshare -n -m bash "$0" "$@"
     fi
-    log "no network namespace here (unshare -n refused): the tests use this machine's 127.0.0.1:13001"
+    log "no namespace here (unshare -n -m refused): the tests use this machine's 127.0.0.1:13001"
   fi
 else
   ip link set lo up || die "cannot bring up the loopback device in the tests' network namespace"
+  # X sockets of our own: every X server on this machine shares
+  # /tmp/.X11-unix, and one that ends unlinks its display's socket there,
+  # even one that another run's server on the same number still serves.
+  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
+    die "cannot mount a private /tmp/.X11-unix in the tests' namespace"
 fi
 
 trap 'stop_busy_load; wine_session_stop' EXIT
