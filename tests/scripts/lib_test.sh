@@ -131,7 +131,7 @@ run 'start_busy_load 2 2>/dev/null; pids="${NORV_LOAD_PIDS[*]}"; stop_busy_load
      for p in $pids; do kill -0 "$p" 2>/dev/null && echo "alive $p"; done; echo "${#NORV_LOAD_PIDS[@]} $pids"'
 if [ "$rc" -eq 0 ] && [[ $out =~ ^0\ [0-9]+\ [0-9]+$ ]]; then ok "two busy processes, stopped by PID"
 else bad "two busy processes, stopped by PID" "exit $rc"; fi
-run 'norv_wine_env; a=$WINEDEBUG; NORV_WINEDEBUG=warn+heap norv_wine_env
+run 'unset NORV_WINEDEBUG; norv_wine_env; a=$WINEDEBUG; NORV_WINEDEBUG=warn+heap norv_wine_env
      echo "$a $WINEDEBUG $(declare -f template_wine | grep -c "WINEDEBUG=-all ")"'
 if [ "$rc" -eq 0 ] && [ "$out" = "-all warn+heap 1" ]; then ok "NORV_WINEDEBUG reaches the tested programs, the template boot stays quiet"
 else bad "NORV_WINEDEBUG reaches the tested programs, the template boot stays quiet" "exit $rc"; fi
