@@ -80,7 +80,7 @@ class ClientWithRuntime : public ::testing::Test {
 
 TEST_F(ClientWithRuntime, TheMenuFollowsThePagesSwitch) {
   ASSERT_TRUE(service.Start());
-  ASSERT_TRUE(OpenPage());
+  ASSERT_TRUE(OpenPage()) << ReadFileText(log);
   EXPECT_EQ((std::vector<std::wstring>{L"Connect", L"Exit"}), TrayMenuTexts());
 
   // Connect: the page's switch goes on and the service connects.
@@ -99,7 +99,7 @@ TEST_F(ClientWithRuntime, TheMenuFollowsThePagesSwitch) {
 
 TEST_F(ClientWithRuntime, APageWithoutTheSwitchGivesExitAlone) {
   ASSERT_TRUE(service.Start(L"--no-switch"));
-  ASSERT_TRUE(OpenPage());
+  ASSERT_TRUE(OpenPage()) << ReadFileText(log);
   EXPECT_EQ((std::vector<std::wstring>{L"Exit"}), TrayMenuTexts());
   UiLanguage = 2052;
   EXPECT_EQ((std::vector<std::wstring>{L"\u9000\u51FA"}), TrayMenuTexts());
