@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -273,7 +274,22 @@ bool DevService::Start(const std::wstring& arguments) {
   std::wstring args = L"--port 13001 --log \"" + LogPath() + L"\"";
   if (!arguments.empty()) args += L" " + arguments;
   if (!process_.Start(exe, args)) return false;
-  return WaitForPort(13001, LivenessMs);
+  // A service that ended (port taken, bad option) will never listen: say why.
+  const DWORD start = GetTickCount();
+  while (!PortAnswers(13001)) {
+    DWORD status = 0;
+    if (process_.Wait(0, &status)) {
+      fprintf(stderr, "local-service ended with status %lu before it listened: %s\n", status,
+              process_.Stderr().c_str());
+      return false;
+    }
+    if (GetTickCount() - start > LivenessMs) {
+      fprintf(stderr, "local-service did not listen on 13001 within %lu ms\n", LivenessMs);
+      return false;
+    }
+    Sleep(20);
+  }
+  return true;
 }
 
 void DevService::Stop() {
