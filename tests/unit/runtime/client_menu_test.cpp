@@ -55,7 +55,7 @@ class ClientWithRuntime : public ::testing::Test {
     return PumpUntil([this] {
       const auto lines = Lines(ReadFileText(log));
       return std::find(lines.begin(), lines.end(), "WebMessageReceived http://127.0.0.1:13001/") != lines.end() &&
-             std::find(lines.begin(), lines.end(), "Frame.painted 1") != lines.end();
+             HasPaintedFrame(lines);
     });
   }
   // The menu a right-click on the icon makes, ended once it shows; it opens

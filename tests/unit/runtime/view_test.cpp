@@ -190,7 +190,7 @@ TEST_F(RuntimeView, ZoomKeysAndCtrlWheelDoNothingWithTheZoomControlOff) {
 
 TEST_F(RuntimeView, FollowsTheControllerAndCloses) {
   host.view->Navigate(StartPage);
-  ASSERT_TRUE(host.WaitForLog("Frame.painted 1"));
+  ASSERT_TRUE(host.WaitForPaintedFrame());
   HWND page = Page();
   ASSERT_NE(nullptr, page);
   EXPECT_GT(NonWhitePixels(page), 0);
@@ -243,7 +243,7 @@ TEST_F(RuntimeView, APersonsClicksAndKeysReachThePage) {
   ASSERT_TRUE(host.Navigate(StartPage, 0));
   HWND page = Page();
   ASSERT_NE(nullptr, page);
-  ASSERT_TRUE(host.WaitForLog("Frame.painted 1"));  // laid out where the clicks go
+  ASSERT_TRUE(host.WaitForPaintedFrame());  // laid out where the clicks go
   // Typing into a field after clicking it.
   const POINT field = CentreOf(host, L"field");
   SendMessageW(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(field.x, field.y));
@@ -271,7 +271,7 @@ TEST_F(RuntimeView, ScriptsAndWebMessagesCanBeSwitchedOff) {
   host.AddClientScripts();
   host.view->Navigate(StartPage);
   // Drawn: the document scripts and the page's own had their turn.
-  ASSERT_TRUE(host.WaitForLog("Frame.painted 1"));
+  ASSERT_TRUE(host.WaitForPaintedFrame());
   // The page's own script did not run; the host's still do.
   EXPECT_EQ(L"\"undefined\"", host.RunScript(L"typeof window.sawFrozen"));
   EXPECT_EQ(L"\"undefined\"", host.RunScript(L"typeof (window.chrome && window.chrome.webview)"));
