@@ -92,8 +92,10 @@ ensure_locales() {
   done
 }
 
+# NORV_WINEDEBUG (e.g. warn+heap) becomes WINEDEBUG for the programs a run
+# starts; the template boot stays quiet either way.
 norv_wine_env() {
-  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64 WINEDEBUG=${NORV_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 }
 
 # Runs one Wine command on the template being booted ($tmpl.tmp), its output
@@ -187,7 +189,30 @@ wine_session_start() {
   fi
   # The server first, so Wine's helpers do not inherit the callers' pipes.
   wineserver -p || die "wineserver -p failed for $WINEPREFIX"
-  wine cmd /c exit </dev/null >/dev/null 2>&1 || die "wine cannot start a program in $WINEPREFIX (DISPLAY $DISPLAY)"
+  # Wine's own helpers (explorer, services) keep this standard error.
+  wine cmd /c exit </dev/null >/dev/null 2>"$build/wine/helpers.log" ||
+    die "wine cannot start a program in $WINEPREFIX (DISPLAY $DISPLAY); see $build/wine/helpers.log"
+}
+
+# Two (or $1) programs that keep a core busy each, until stop_busy_load;
+# their PIDs in NORV_LOAD_PIDS.
+NORV_LOAD_PIDS=()
+start_busy_load() {
+  local i
+  for i in $(seq "${1:-2}"); do
+    sha256sum /dev/zero >/dev/null 2>&1 &
+    NORV_LOAD_PIDS+=($!)
+  done
+  log "under load: busy processes ${NORV_LOAD_PIDS[*]}"
+}
+
+stop_busy_load() {
+  local pid
+  for pid in "${NORV_LOAD_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  NORV_LOAD_PIDS=()
 }
 
 wine_session_stop() {

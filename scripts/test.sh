@@ -1,8 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test under Wine.
-# Extra arguments go to ctest, e.g. scripts/test.sh -R proxy
+# Extra arguments go to ctest, e.g. scripts/test.sh -R proxy; a first
+# argument --under-load runs the tests beside two busy processes.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+if [ "${1:-}" = --under-load ]; then
+  export NORV_UNDER_LOAD=1
+  shift
+fi
 BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
 BUILD_DIR=$(mkdir -p "$BUILD_DIR" && cd "$BUILD_DIR" && pwd)
 export BUILD_DIR
@@ -17,17 +22,25 @@ if [ -z "${NORV_IN_NETNS:-}" ]; then
   # Tests bind 127.0.0.1:13001; a network namespace of their own keeps them
   # apart from anything else on this machine that uses the port.
   if [ "${NORV_NETNS:-1}" = 1 ]; then
-    if unshare -n true 2>/dev/null; then
-      exec env NORV_IN_NETNS=1 unshare -n bash "$0" "$@"
+    if unshare -n -m true 2>/dev/null; then
+      exec env NORV_IN_NETNS=1 unshare -n -m bash "$0" "$@"
     fi
-    log "no network namespace here (unshare -n refused): the tests use this machine's 127.0.0.1:13001"
+    log "no namespace here (unshare -n -m refused): the tests use this machine's 127.0.0.1:13001"
   fi
 else
   ip link set lo up || die "cannot bring up the loopback device in the tests' network namespace"
+  # X sockets of our own: every X server on this machine shares
+  # /tmp/.X11-unix, and one that ends unlinks its display's socket there,
+  # even one that another run's server on the same number still serves.
+  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
+    die "cannot mount a private /tmp/.X11-unix in the tests' namespace"
 fi
 
-trap wine_session_stop EXIT
+trap 'stop_busy_load; wine_session_stop' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 wine_session_start "$BUILD_DIR"
+[ -z "${NORV_UNDER_LOAD:-}" ] || start_busy_load 2
 start=$SECONDS
 rc=0
 ctest --test-dir "$BUILD_DIR" -j1 --timeout 300 --output-on-failure --no-tests=error "$@" || rc=$?

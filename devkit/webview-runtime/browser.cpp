@@ -143,6 +143,7 @@ DWORD WINAPI StartBrowser(void* parameter) {
       OnScreencastFrame(session, params);
       return;
     }
+    if (method == "Page.frameNavigated") OnPageCommitted(session, params);
     Deliver([generation, session, method, params] { RouteEvent(generation, session, method, params); });
   };
   if (!ConnectDevTools(process.port, process.devToolsPath, sink)) {

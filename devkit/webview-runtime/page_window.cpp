@@ -180,9 +180,11 @@ void SetPageZoomControl(PageWindow* page, bool enabled) {
   }
 }
 
-void CountPageFrames(PageWindow* page) {
+void OnPageCommitted(const std::string& session, const Json& params) {
+  if (params.value("frame", Json::object()).contains("parentId")) return;
   EnterCriticalSection(&FrameLock);
-  page->counting = true;
+  auto sink = FrameSinks.find(session);
+  if (sink != FrameSinks.end() && !sink->second->popup) sink->second->counting = true;
   LeaveCriticalSection(&FrameLock);
 }
 

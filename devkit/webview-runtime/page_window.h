@@ -25,10 +25,12 @@ void SetPageBlank(PageWindow* page, bool blank);
 // Ctrl with + - 0 or the wheel zooms the page when the control is on; when it
 // is off the keys and the wheel only reach the page.
 void SetPageZoomControl(PageWindow* page, bool enabled);
-// From the first frame after this on, every painted frame is logged
-// "Frame.painted <n>" (n from 1): the view calls it when its first document
-// commits, so the count starts with the page, not the blank start.
-void CountPageFrames(PageWindow* page);
+// Reader thread: a Page.frameNavigated event of the session. From the first
+// main-frame commit of a view's page on, each paint of a new frame is logged
+// "Frame.painted <n>", n the frames received so far (one paint may take
+// several), so the count starts with the page, not the blank start. Taken here, in order with the frames: on the UI thread it may
+// come after the page's only frames, and then none would ever be counted.
+void OnPageCommitted(const std::string& session, const Json& params);
 // The user closed a popup's window.
 void SetPageCloseHandler(PageWindow* page, std::function<void()> closed);
 

@@ -138,10 +138,6 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
     view->errorDocument = frame.contains("unreachableUrl");
     Log(L"WebView.document " + Wide(view->url));
     SetPageBlank(view->page, view->errorDocument && !view->settings[IsBuiltInErrorPageEnabled]);
-    if (!view->committed) {
-      view->committed = true;
-      CountPageFrames(view->page);
-    }
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") == view->target) view->url = params.value("url", "");
   } else if (method == "Runtime.executionContextCreated") {

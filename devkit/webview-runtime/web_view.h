@@ -48,7 +48,6 @@ struct WebView {
   BOOL settings[SettingCount];
   std::string url;  // the current document's address
   bool errorDocument = false;
-  bool committed = false;  // a document of the client's has committed
   std::map<long long, bool> mainWorlds;  // execution contexts: id -> the main frame's default world
   INT64 nextToken = 1;
   std::vector<HandlerRegistration> navigationStarting;

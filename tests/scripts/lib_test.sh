@@ -125,5 +125,16 @@ if command -v cmake >/dev/null; then
     "(message): wine not found (Debian package wine)"
 fi
 
+# --- under load and a debug setting: the busy processes end, by PID; only
+# the tested programs get the setting
+run 'start_busy_load 2 2>/dev/null; pids="${NORV_LOAD_PIDS[*]}"; stop_busy_load
+     for p in $pids; do kill -0 "$p" 2>/dev/null && echo "alive $p"; done; echo "${#NORV_LOAD_PIDS[@]} $pids"'
+if [ "$rc" -eq 0 ] && [[ $out =~ ^0\ [0-9]+\ [0-9]+$ ]]; then ok "two busy processes, stopped by PID"
+else bad "two busy processes, stopped by PID" "exit $rc"; fi
+run 'unset NORV_WINEDEBUG; norv_wine_env; a=$WINEDEBUG; NORV_WINEDEBUG=warn+heap norv_wine_env
+     echo "$a $WINEDEBUG $(declare -f template_wine | grep -c "WINEDEBUG=-all ")"'
+if [ "$rc" -eq 0 ] && [ "$out" = "-all warn+heap 1" ]; then ok "NORV_WINEDEBUG reaches the tested programs, the template boot stays quiet"
+else bad "NORV_WINEDEBUG reaches the tested programs, the template boot stays quiet" "exit $rc"; fi
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

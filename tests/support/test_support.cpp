@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -190,7 +191,7 @@ bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
   if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0) return false;
   // The pipes close when the process and everything it started are gone.
   for (Pipe* pipe : {&out_, &err_})
-    if (pipe->thread) WaitForSingleObject(pipe->thread, 2000);
+    if (pipe->thread) WaitForSingleObject(pipe->thread, LivenessMs);
   if (exitCode) GetExitCodeProcess(process_, exitCode);
   return true;
 }
@@ -198,7 +199,7 @@ bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
 void ChildProcess::Kill() {
   if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
     TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, 5000);
+    WaitForSingleObject(process_, LivenessMs);
   }
 }
 
@@ -273,12 +274,27 @@ bool DevService::Start(const std::wstring& arguments) {
   std::wstring args = L"--port 13001 --log \"" + LogPath() + L"\"";
   if (!arguments.empty()) args += L" " + arguments;
   if (!process_.Start(exe, args)) return false;
-  return WaitForPort(13001, 10000);
+  // A service that ended (port taken, bad option) will never listen: say why.
+  const DWORD start = GetTickCount();
+  while (!PortAnswers(13001)) {
+    DWORD status = 0;
+    if (process_.Wait(0, &status)) {
+      fprintf(stderr, "local-service ended with status %lu before it listened: %s\n", status,
+              process_.Stderr().c_str());
+      return false;
+    }
+    if (GetTickCount() - start > LivenessMs) {
+      fprintf(stderr, "local-service did not listen on 13001 within %lu ms\n", LivenessMs);
+      return false;
+    }
+    Sleep(20);
+  }
+  return true;
 }
 
 void DevService::Stop() {
   process_.Kill();
-  WaitForPortClosed(13001, 5000);
+  WaitForPortClosed(13001, LivenessMs);
 }
 
 std::vector<std::string> DevService::LogLines() const { return Lines(ReadFileText(LogPath())); }

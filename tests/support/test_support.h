@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+// How long a test waits for what must happen at all: long enough for a slow,
+// busy machine, and never a measure of speed.
+constexpr DWORD LivenessMs = 60000;
+
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);
 
@@ -89,7 +93,7 @@ struct ProcessResult {
   std::string err;
 };
 ProcessResult RunProcess(const std::wstring& exe, const std::wstring& arguments,
-                         DWORD timeoutMs = 30000, const std::vector<std::wstring>& extraEnv = {});
+                         DWORD timeoutMs = LivenessMs, const std::vector<std::wstring>& extraEnv = {});
 
 // Whether something accepts connections on 127.0.0.1:port.
 bool PortAnswers(unsigned short port);

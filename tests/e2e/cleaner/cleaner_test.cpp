@@ -71,7 +71,7 @@ struct CleanerRun {
 CleanerRun RunCleaner(const std::wstring& arguments) {
   CleanerRun run;
   std::wstring exe = HostPathFromEnv("NORV_CLEANER_EXE");
-  ProcessResult result = RunProcess(exe, arguments, 30000);
+  ProcessResult result = RunProcess(exe, arguments, LivenessMs);
   EXPECT_TRUE(result.finished) << "cleaner did not end";
   run.exitCode = result.exitCode;
   std::vector<std::string> lines = Lines(result.out);

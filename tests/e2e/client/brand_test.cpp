@@ -15,7 +15,7 @@ std::vector<std::string> RunBrand(bool withStandIn, const std::vector<std::wstri
   ClientRun client(options);
   EXPECT_TRUE(client.Start(L"brand"));
   DWORD status = 1;
-  EXPECT_TRUE(client.Process().Wait(20000, &status));
+  EXPECT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
   return service.Requests();
 }
@@ -47,7 +47,7 @@ TEST(BrandReport, OnlyTheLibraryBesideTheProgramIsAsked) {
   ClientRun client(options);
   ASSERT_TRUE(client.Start(L"brand"));
   DWORD status = 1;
-  EXPECT_TRUE(client.Process().Wait(20000, &status));
+  EXPECT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
   EXPECT_TRUE(service.Requests().empty());
 }

@@ -20,9 +20,16 @@ bool ClientRun::Start(const std::wstring& arguments) {
   return process_.Start(exe_, arguments, Environment(), child);
 }
 
+// A window driven before start-up's own ShowWindow would have that undone.
+// Visible means ShowWindow has run; the answer, that it has returned.
 HWND ClientRun::WaitForWindow(DWORD timeoutMs) {
-  WaitUntil([this] { return (window_ = FindClientWindow(process_.Id())) != nullptr; }, timeoutMs);
-  return window_;
+  const bool shown = WaitUntil(
+      [this] {
+        window_ = FindClientWindow(process_.Id());
+        return window_ && IsWindowVisible(window_);
+      },
+      timeoutMs);
+  return shown && MessageLoopAnswers(window_, timeoutMs) ? window_ : nullptr;
 }
 
 long ClientRun::Exit(DWORD timeoutMs) {
@@ -74,6 +81,12 @@ HWND FindClientWindow(DWORD processId) {
 std::wstring WindowText(HWND window) {
   wchar_t text[256] = {};
   // Another process's title comes through WM_GETTEXT.
-  SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, nullptr);
+  SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, LivenessMs,
+                      nullptr);
   return text;
+}
+
+bool MessageLoopAnswers(HWND window, DWORD timeoutMs) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
 }

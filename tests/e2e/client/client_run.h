@@ -18,11 +18,12 @@ class ClientRun {
  public:
   explicit ClientRun(const ClientOptions& options = {});
   bool Start(const std::wstring& arguments = L"");
-  // The process's own top-level window of class "NorvVpnUI", waiting for it.
-  HWND WaitForWindow(DWORD timeoutMs = 15000);
+  // The process's own top-level window of class "NorvVpnUI" once start-up has
+  // shown it and its thread answers; null when that does not come.
+  HWND WaitForWindow(DWORD timeoutMs = LivenessMs);
   // Exit through the tray menu's command; returns the exit status, or -2 when
   // the process did not end in time.
-  long Exit(DWORD timeoutMs = 15000);
+  long Exit(DWORD timeoutMs = LivenessMs);
   ChildProcess& Process() { return process_; }
   RunFolder& Folder() { return folder_; }
   std::wstring WebViewLog() const { return folder_.File(L"webview.log"); }
@@ -52,6 +53,9 @@ class StrayCopies {
 // the spelling registered first; so the case is ignored here.
 HWND FindClientWindow(DWORD processId);
 std::wstring WindowText(HWND window);
+// A message sent to the window came back: its thread has handled everything
+// sent to it before.
+bool MessageLoopAnswers(HWND window, DWORD timeoutMs = LivenessMs);
 // Waits until the predicate holds, pumping nothing; false on time-out.
 template <class Predicate>
 bool WaitUntil(Predicate predicate, DWORD timeoutMs) {

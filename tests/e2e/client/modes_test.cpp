@@ -62,7 +62,7 @@ TEST(ToolModes, EachWordAtItsCountRunsAndEndsWithoutAWindow) {
     ASSERT_NE(nullptr, hook);
     client.Resume();
     DWORD status = 1;
-    ASSERT_TRUE(WaitPumping(client, 20000, &status)) << Narrow(arguments);
+    ASSERT_TRUE(WaitPumping(client, LivenessMs, &status)) << Narrow(arguments);
     EXPECT_EQ(0u, status) << Narrow(arguments);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
@@ -85,14 +85,14 @@ TEST(ToolModes, GlobalAndOffWriteTheUsersProxy) {
   {
     ClientRun client(WithoutStandIns());
     ASSERT_TRUE(client.Start(L"global 10.9.8.7:3128 \"<local>;*.lan\""));
-    ASSERT_TRUE(client.Process().Wait(20000));
+    ASSERT_TRUE(client.Process().Wait(LivenessMs));
   }
   EXPECT_EQ(1u, ReadProxyEnable());
   EXPECT_EQ(L"10.9.8.7:3128", ReadProxyServer());
   {
     ClientRun client(WithoutStandIns());
     ASSERT_TRUE(client.Start(L"off"));
-    ASSERT_TRUE(client.Process().Wait(20000));
+    ASSERT_TRUE(client.Process().Wait(LivenessMs));
     // Wine refuses the change announcement for a null handle: one error line.
     EXPECT_EQ((std::vector<std::string>{"Error propagating changes: 12009 (null)"}),
               Lines(client.Process().Stderr()));
@@ -112,10 +112,10 @@ TEST(Language, WindowTitleAndClientArea) {
   ASSERT_TRUE(client.Start());
   HWND window = client.WaitForWindow();
   ASSERT_NE(nullptr, window);
-  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
   const std::wstring productName = language == 2052 ? L"\u6F9C\u73C0VPN" : L"NorvVPN";
   EXPECT_EQ(productName, WindowText(window));
-  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(productName) != nullptr; }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(productName) != nullptr; }, LivenessMs));
   EXPECT_EQ(DWORD(WS_SYSMENU),
             GetWindowLongW(window, GWL_STYLE) & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
   // The 400 x 640 outer size less the frame of a caption-and-close window.
@@ -134,24 +134,24 @@ TEST(InteractiveClient, SecondStartRaisesTheHiddenFirstAndEnds) {
   HWND window = first.WaitForWindow();
   ASSERT_NE(nullptr, window);
   SendMessageW(window, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs));
 
   ClientRun second(WithoutStandIns());
   ASSERT_TRUE(second.Start());
   DWORD status = 0;
-  ASSERT_TRUE(second.Process().Wait(20000, &status));
+  ASSERT_TRUE(second.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0xFFFFFFFFu, status);
-  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
   EXPECT_FALSE(IsIconic(window));
 
   // A tool mode beside a running client does its job and touches nothing.
   SendMessageW(window, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs));
   ClientRun tool(WithoutStandIns());
   ASSERT_TRUE(tool.Start(L"off"));
-  ASSERT_TRUE(tool.Process().Wait(20000, &status));
+  ASSERT_TRUE(tool.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
-  Sleep(300);
+  ASSERT_TRUE(MessageLoopAnswers(window));
   EXPECT_FALSE(IsWindowVisible(window));
   EXPECT_EQ(0, first.Exit());
 }
@@ -163,12 +163,12 @@ TEST(InteractiveClient, SecondStartOnlyBringsTheVisibleFirstForward) {
   ASSERT_NE(nullptr, window);
   // Maximised, a restore would show: the visible window gets no ShowWindow.
   ShowWindowAsync(window, SW_MAXIMIZE);
-  ASSERT_TRUE(WaitUntil([&] { return IsZoomed(window) != FALSE; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return IsZoomed(window) != FALSE; }, LivenessMs));
 
   ClientRun second(WithoutStandIns());
   ASSERT_TRUE(second.Start());
   DWORD status = 0;
-  ASSERT_TRUE(second.Process().Wait(20000, &status));
+  ASSERT_TRUE(second.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0xFFFFFFFFu, status);
   EXPECT_EQ(nullptr, FindClientWindow(second.Process().Id()));
   EXPECT_TRUE(IsZoomed(window));
@@ -211,7 +211,7 @@ TEST(InteractiveClient, AnyTopLevelWindowOfTheClassIsTheRunningClient) {
   ClientRun second(WithoutStandIns());
   ASSERT_TRUE(second.Start());
   DWORD status = 0;
-  ASSERT_TRUE(WaitPumping(second.Process(), 20000, &status));
+  ASSERT_TRUE(WaitPumping(second.Process(), LivenessMs, &status));
   EXPECT_EQ(0xFFFFFFFFu, status);
   EXPECT_TRUE(IsWindowVisible(running.Window()));  // hidden, so shown
 }

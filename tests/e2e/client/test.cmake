@@ -4,7 +4,7 @@ add_dependencies(${TEST_TARGET} norvvpnui local-service webview-runtime winbrand
 set_tests_properties(${TEST_TARGET} PROPERTIES
   ENVIRONMENT "NORV_CLIENT_EXE=$<TARGET_FILE:norvvpnui>;NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>;NORV_WEBVIEW_RUNTIME=$<TARGET_FILE:webview-runtime>;NORV_WINBRAND_DLL=$<TARGET_FILE:winbrand>"
   RESOURCE_LOCK port13001
-  TIMEOUT 600)
+  TIMEOUT 1800)
 foreach(locale zh_CN:2052 zh_TW:1028)
   string(REPLACE ":" ";" parts ${locale})
   list(GET parts 0 name)

@@ -50,7 +50,7 @@ void StartWithPage(ClientRun& client, HWND* window) {
   ASSERT_TRUE(client.Start());
   *window = client.WaitForWindow();
   ASSERT_NE(nullptr, *window);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(client, "WebMessageReceived http://127.0.0.1:13001/"); }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return LogHas(client, "WebMessageReceived http://127.0.0.1:13001/"); }, LivenessMs));
 }
 
 HWND PageWindow(HWND parent) { return FindWindowExW(parent, nullptr, L"NorvWebViewPage", nullptr); }
@@ -87,7 +87,7 @@ TEST(WebViewHostEndToEnd, ProxyResetAndEditionReportComeBeforeTheFirstCallback) 
   ASSERT_TRUE(client.Start());
   ASSERT_NE(nullptr, client.WaitForWindow());
   ASSERT_TRUE(WaitUntil([&] { return FirstLine(service.LogLines(), "ControllerCompletedHandler.Release") >= 0; },
-                        15000));
+                        LivenessMs));
   const auto lines = service.LogLines();
   // The proxy reset has no request of its own; under Wine its last step, the
   // change announcement, fails with this line, which marks when it ran.
@@ -150,7 +150,7 @@ TEST(WebViewHostEndToEnd, TheRuntimeGetsTheConfiguredViewInOrderAndThePageFollow
   // The page is drawn at the client area's size, and again after WM_SIZE.
   HWND page = PageWindow(window);
   ASSERT_NE(nullptr, page);
-  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "Frame.painted ") > 0; }, 15000));
+  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "Frame.painted ") > 0; }, LivenessMs));
   EXPECT_TRUE(SameSize(page, window));
   const size_t logged = LogLines(client).size();
   SendMessageW(window, WM_SIZE, SIZE_RESTORED, 0);
@@ -167,11 +167,11 @@ TEST(WebViewHostEndToEnd, TheRuntimeGetsTheConfiguredViewInOrderAndThePageFollow
 
   // Hidden to the tray and shown again: drawn again, at the same size.
   SendMessageW(window, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs));
   const size_t framesBefore = CountLines(client, "Frame.painted ");
   PostMessageW(window, WM_TRAYICON, 0, WM_LBUTTONUP);
-  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
-  EXPECT_TRUE(WaitUntil([&] { return CountLines(client, "Frame.painted ") > framesBefore; }, 15000));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
+  EXPECT_TRUE(WaitUntil([&] { return CountLines(client, "Frame.painted ") > framesBefore; }, LivenessMs));
   EXPECT_TRUE(IsWindowVisible(page));
   EXPECT_TRUE(SameSize(page, window));
   EXPECT_TRUE(PaintsSomething(window));
@@ -193,20 +193,20 @@ TEST(WebViewHostEndToEnd, TheViewAndTheBrowserEndWithTheWindowOrTheKilledClient)
     // WM_DESTROY: the view and its page are closed, then the browser ends.
     PostMessageW(window, WM_DESTROY, 0, 0);
     DWORD status = 1;
-    ASSERT_TRUE(client.Process().Wait(15000, &status));
+    ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
     EXPECT_EQ(0u, status);
     EXPECT_EQ(1u, CountLines(client, "Controller.Close"));
     EXPECT_EQ(1u, CountLines(client, "WebView.closed target "));
-    EXPECT_TRUE(WaitUntil([&] { return !LinuxProcessRuns(browser); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !LinuxProcessRuns(browser); }, LivenessMs));
   }
   {
     ClientRun client;
     ASSERT_TRUE(client.Start());
     ASSERT_NE(nullptr, client.WaitForWindow());
-    ASSERT_TRUE(WaitUntil([&] { return BrowserPid(client) != 0; }, 30000));
+    ASSERT_TRUE(WaitUntil([&] { return BrowserPid(client) != 0; }, LivenessMs));
     const unsigned long browser = BrowserPid(client);
     client.Process().Kill();
-    EXPECT_TRUE(WaitUntil([&] { return !LinuxProcessRuns(browser); }, 10000)) << "the browser outlived its client";
+    EXPECT_TRUE(WaitUntil([&] { return !LinuxProcessRuns(browser); }, LivenessMs)) << "the browser outlived its client";
   }
 }
 
@@ -233,17 +233,17 @@ TEST(WebViewHostEndToEnd, WhereverTheRuntimeFailsTheWindowShowsANoticeAndKeepsWo
     ASSERT_TRUE(client.Start()) << entry.what;
     HWND window = client.WaitForWindow();
     ASSERT_NE(nullptr, window) << entry.what;
-    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 10000));
-    EXPECT_TRUE(WaitUntil([&] { return PaintsSomething(window); }, 20000)) << entry.what;
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
+    EXPECT_TRUE(WaitUntil([&] { return PaintsSomething(window); }, LivenessMs)) << entry.what;
     EXPECT_EQ(nullptr, PageWindow(window)) << entry.what;
     if (!entry.runtime) {
       EXPECT_TRUE(LogLines(client).empty()) << "a stray runtime was loaded";
     }
     // The tray still works: hide and show again, then Exit.
     PostMessageW(window, WM_TRAYICON, 0, WM_LBUTTONUP);
-    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, 5000)) << entry.what;
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs)) << entry.what;
     PostMessageW(window, WM_TRAYICON, 0, WM_LBUTTONUP);
-    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000)) << entry.what;
+    EXPECT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs)) << entry.what;
     EXPECT_EQ(0, client.Exit()) << entry.what;
   }
 }

@@ -120,7 +120,7 @@ TEST(DevService, LogsEachRequestOnOneLineInFileAndOnStandardOutput) {
   ChildProcess service;
   ASSERT_TRUE(service.Start(HostPathFromEnv("NORV_LOCAL_SERVICE"),
                             L"--port 13001 --log \"" + folder.File(L"requests.log") + L"\""));
-  ASSERT_TRUE(WaitForPort(13001, 10000));  // a bare connection: no line
+  ASSERT_TRUE(WaitForPort(13001, LivenessMs));  // a bare connection: no line
 
   RawReply brand = Exchange("PUT", "/api/brandByUser/Windows%2011%20Pro%20%E4%B8%AD",
                             "Accept: application/json\r\nX-Probe:  two\twords \r\nContent-Length: 5\r\n", "hello");
@@ -139,7 +139,7 @@ TEST(DevService, LogsEachRequestOnOneLineInFileAndOnStandardOutput) {
   EXPECT_EQ("PUT api/closeByUser/1\tHost: 127.0.0.1:13001\tbody-bytes=0", lines[1]);
 
   service.Kill();
-  service.Wait(5000);  // lets the output pipe drain
+  service.Wait(LivenessMs);  // lets the output pipe drain
   EXPECT_EQ(lines, Lines(service.Stdout()));
 }
 
@@ -243,7 +243,7 @@ TEST(DevService, BadOptionsPrintUsageAndExitWith2) {
   for (const wchar_t* arguments : {L"--state 2", L"--port", L"--port 0", L"--port 70000", L"--reply api/x",
                                    L"--reply api/x=abc:body", L"--page /x", L"--page /x=", L"--page =x.html",
                                    L"--bogus"}) {
-    ProcessResult result = RunProcess(exe, arguments, 10000);
+    ProcessResult result = RunProcess(exe, arguments, LivenessMs);
     ASSERT_TRUE(result.finished) << Narrow(arguments);
     EXPECT_EQ(2u, result.exitCode) << Narrow(arguments);
     EXPECT_NE(std::string::npos, result.err.find("usage: local-service")) << Narrow(arguments);

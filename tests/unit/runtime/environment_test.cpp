@@ -60,7 +60,7 @@ TEST_F(RuntimeEnvironment, RefusesAThreadOutsideASingleThreadedApartment) {
   HRESULT result = E_PENDING;
   HANDLE thread = CreateThread(nullptr, 0, RequestFromMultithreadedApartment, &result, 0, nullptr);
   ASSERT_NE(nullptr, thread);
-  WaitForSingleObject(thread, 20000);
+  WaitForSingleObject(thread, LivenessMs);
   CloseHandle(thread);
   EXPECT_EQ(RPC_E_CHANGED_MODE, result);
 }
@@ -89,7 +89,7 @@ TEST_F(RuntimeEnvironment, FailsLikeAMissingRuntimeWhenTheBrowserCannotRun) {
     EXPECT_EQ(NoRuntime, late.delivered);
     const unsigned long pid = strtoul(ReadFileText(host.folder.File(L"EBWebView\\norv-browser.pid")).c_str(), nullptr, 10);
     EXPECT_NE(0u, pid);
-    EXPECT_TRUE(PumpUntil([pid] { return !LinuxProcessRuns(pid); }, 10000));
+    EXPECT_TRUE(PumpUntil([pid] { return !LinuxProcessRuns(pid); }, LivenessMs));
   }
   // And then a browser that works, on the same profile.
   EXPECT_EQ(S_OK, host.Start());
@@ -106,7 +106,7 @@ TEST_F(RuntimeEnvironment, TheBrowserRunsOnTheProfileAndEndsWithTheLastView) {
   EXPECT_TRUE(host.LogHas("ControllerCompletedHandler.Release 0"));
 
   host.Release();
-  EXPECT_TRUE(PumpUntil([pid] { return !LinuxProcessRuns(pid); }, 10000));
+  EXPECT_TRUE(PumpUntil([pid] { return !LinuxProcessRuns(pid); }, LivenessMs));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 #include "webview/webview2.h"
 
 // Dispatches this thread's messages until done() holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = LivenessMs);
 // Dispatches messages for a while, whatever comes.
 void PumpFor(DWORD milliseconds);
 
@@ -43,7 +43,10 @@ class RuntimeHost {
 
   std::vector<std::string> Log() const { return Lines(ReadFileText(logPath)); }
   bool LogHas(const std::string& line) const;
-  bool WaitForLog(const std::string& line, DWORD timeoutMs = 20000);
+  bool WaitForLog(const std::string& line, DWORD timeoutMs = LivenessMs);
+  // A page frame painted; "Frame.painted N" counts the frames received, and
+  // one paint may take several, so N need not be 1.
+  bool WaitForPaintedFrame();
   // The value after "name=" in the first log line with it, e.g. "pid".
   std::string LogValue(const std::string& name) const;
   // Releases view and controller (the last references close the browser).
@@ -59,6 +62,8 @@ class RuntimeHost {
   std::vector<std::wstring> newWindows;   // NewWindowRequested, counted
 };
 
+// Whether the runtime's log has a "Frame.painted N" line.
+bool HasPaintedFrame(const std::vector<std::string>& lines);
 // The body of GET http://127.0.0.1:<port><path> (the browser's DevTools HTTP
 // endpoint), or empty.
 std::string HttpGet(int port, const std::wstring& path);
