@@ -1,10 +1,13 @@
-# Run by cpack once the programs are installed into its staging folder and
-# before makensis: adds the chosen WebView2Loader.dll (and the winbrand
-# stand-in of a development package) and signs the two programs.
+# Run by cpack before makensis: copies the two built programs, the chosen
+# WebView2Loader.dll (and the winbrand stand-in of a development package) into
+# its staging folder and signs the programs there.
 set(stage ${CPACK_TEMPORARY_INSTALL_DIRECTORY})
-if(NOT EXISTS "${stage}/norvvpnui.exe")
-  message(FATAL_ERROR "norvvpnui.exe is not in the staging folder ${stage}")
-endif()
+foreach(program ${CPACK_NORV_PROGRAMS})
+  if(NOT EXISTS "${program}")
+    message(FATAL_ERROR "${program} is not built")
+  endif()
+  configure_file(${program} ${stage}/ COPYONLY)
+endforeach()
 configure_file(${CPACK_NORV_LOADER} ${stage}/WebView2Loader.dll COPYONLY)
 if(CPACK_NORV_WINBRAND)
   configure_file(${CPACK_NORV_WINBRAND} ${stage}/winbrand.dll COPYONLY)

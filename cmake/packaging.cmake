@@ -7,7 +7,10 @@
 # `package` target. scripts/package.sh wraps both and signs.
 set(NORV_WEBVIEW2_LOADER "" CACHE FILEPATH "The WebView2 SDK's x64 WebView2Loader.dll for a release package")
 
-install(TARGETS norvvpnui uninstall-cleaner RUNTIME DESTINATION .)
+# cpack builds nothing and installs no CMake project: package_stage.cmake
+# copies the built files in. (cpack's own build of `all` would run the test
+# package's cpack again, and again.)
+set(CPACK_INSTALL_CMAKE_PROJECTS "")
 
 set(CPACK_GENERATOR NSIS)
 set(CPACK_PACKAGE_NAME NorvVPN)
@@ -27,9 +30,12 @@ set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package_options.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_stage.cmake)
 set(CPACK_NORV_WEBVIEW2_LOADER ${NORV_WEBVIEW2_LOADER})
-# Where the build put the development stand-ins, for a development package.
+# Where the build put the programs and the development stand-ins.
 set(CPACK_NORV_BUILD_FILES ${CMAKE_BINARY_DIR}/package_build_files.cmake)
 file(GENERATE OUTPUT ${CPACK_NORV_BUILD_FILES} CONTENT
-     "set(NORV_DEV_RUNTIME_DLL \"$<TARGET_FILE:webview-runtime>\")\nset(NORV_WINBRAND_DLL \"$<TARGET_FILE:winbrand>\")\n")
+"set(NORV_PROGRAMS \"$<TARGET_FILE:norvvpnui>;$<TARGET_FILE:uninstall-cleaner>\")
+set(NORV_DEV_RUNTIME_DLL \"$<TARGET_FILE:webview-runtime>\")
+set(NORV_WINBRAND_DLL \"$<TARGET_FILE:winbrand>\")
+")
 set(CPACK_NORV_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-pe.sh)
 include(CPack)

@@ -4,8 +4,8 @@
 #   scripts/package.sh --dev-runtime            for tests under Wine: the development runtime and the
 #                                               winbrand stand-in go in (file name ...-dev.exe)
 #   --sign-pkcs12 FILE   signs both programs, the uninstaller and the installer (password in NORV_SIGN_PASSWORD)
-# Installs what is missing, builds in BUILD_DIR (default build/), and puts the
-# package in PACKAGE_DIR (default BUILD_DIR/packages).
+# Installs what is missing, builds in BUILD_DIR (default build/; NORV_NO_BUILD=1
+# takes it as built), and puts the package in PACKAGE_DIR (default BUILD_DIR/packages).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
@@ -39,7 +39,8 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git -C "$NORV_ROOT" rev-parse --git-dir >/
   SOURCE_DATE_EPOCH=$(git -C "$NORV_ROOT" log -1 --format=%ct)
   export SOURCE_DATE_EPOCH
 fi
-configure_and_build "$BUILD_DIR" >&2
+[ -n "${NORV_NO_BUILD:-}" ] || configure_and_build "$BUILD_DIR" >&2
+[ -f "$BUILD_DIR/CPackConfig.cmake" ] || die "$BUILD_DIR is not configured (no CPackConfig.cmake)"
 PACKAGE_DIR=${PACKAGE_DIR:-$BUILD_DIR/packages}
 mkdir -p "$PACKAGE_DIR"
 args=(--config "$BUILD_DIR/CPackConfig.cmake" -B "$PACKAGE_DIR")
