@@ -3,7 +3,8 @@
 # packaging.cmake); scripts/package.sh passes them.
 #   CPACK_NORV_WEBVIEW2_LOADER  the WebView2 SDK's x64 WebView2Loader.dll (a release)
 #   CPACK_NORV_DEV_RUNTIME      ON: the development runtime and the winbrand stand-in
-#   CPACK_NORV_SIGN_PKCS12      a PKCS#12 file; its password in the environment (NORV_SIGN_PASSWORD)
+#   CPACK_NORV_SIGN             ON: the programs, the uninstaller and the installer get signatures
+#                               through scripts/sign-pe.sh (key or signatures from the environment)
 if(CPACK_NORV_DEV_RUNTIME AND CPACK_NORV_WEBVIEW2_LOADER)
   message(FATAL_ERROR "A package takes either the SDK's WebView2Loader.dll or the development runtime, not both.")
 endif()
@@ -29,14 +30,9 @@ else()
 endif()
 
 set(CPACK_NORV_NSIS_SIGN "")
-if(CPACK_NORV_SIGN_PKCS12)
-  if(NOT EXISTS "${CPACK_NORV_SIGN_PKCS12}")
-    message(FATAL_ERROR "PKCS#12 file not found: ${CPACK_NORV_SIGN_PKCS12}")
-  endif()
-  if(NOT DEFINED ENV{NORV_SIGN_PASSWORD})
-    message(FATAL_ERROR "Signing with ${CPACK_NORV_SIGN_PKCS12} needs its password in NORV_SIGN_PASSWORD.")
-  endif()
-  # makensis runs these through the shell with %1 the file it just wrote.
-  set(sign "'\"${CPACK_NORV_SIGN_SCRIPT}\" \"${CPACK_NORV_SIGN_PKCS12}\" \"%1\"' = 0")
-  set(CPACK_NORV_NSIS_SIGN "!uninstfinalize ${sign}\n!finalize ${sign}")
+if(CPACK_NORV_SIGN)
+  # makensis runs these through the shell with %1 the file it just wrote;
+  # sign-pe.sh takes its key or signatures from the environment.
+  set(CPACK_NORV_NSIS_SIGN
+      "!uninstfinalize '\"${CPACK_NORV_SIGN_SCRIPT}\" uninstall.exe \"%1\"' = 0\n!finalize '\"${CPACK_NORV_SIGN_SCRIPT}\" installer.exe \"%1\"' = 0")
 endif()

@@ -12,9 +12,9 @@ configure_file(${CPACK_NORV_LOADER} ${stage}/WebView2Loader.dll COPYONLY)
 if(CPACK_NORV_WINBRAND)
   configure_file(${CPACK_NORV_WINBRAND} ${stage}/winbrand.dll COPYONLY)
 endif()
-if(CPACK_NORV_SIGN_PKCS12)
+if(CPACK_NORV_SIGN)
   foreach(program norvvpnui.exe uninstall-cleaner.exe)
-    execute_process(COMMAND ${CPACK_NORV_SIGN_SCRIPT} ${CPACK_NORV_SIGN_PKCS12} ${stage}/${program}
+    execute_process(COMMAND ${CPACK_NORV_SIGN_SCRIPT} ${program} ${stage}/${program}
                     RESULT_VARIABLE result)
     if(NOT result EQUAL 0)
       message(FATAL_ERROR "signing ${program} failed (${result})")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/package.sh with a throwaway code-signing certificate: the installer
-# and both programs verify against it, one changed byte does not; and a
+# and both programs verify against it, one changed byte does not, and a
+# rebuild with the kept signatures attached equals the signed installer; a
 # package without a WebView2Loader.dll is refused with a message saying so.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -48,4 +49,12 @@ byte=$(od -An -tu1 -j "$offset" -N1 "$package" | tr -d ' ')
 printf "$(printf '\\%03o' $(( (byte + 1) % 256 )))" | dd of="$work/changed.exe" bs=1 seek="$offset" conv=notrunc status=none
 cmp -s "$package" "$work/changed.exe" && fail "the byte did not change"
 if verify "$work/changed.exe"; then cat "$work/verify.log"; fail "a changed installer verifies"; fi
+
+rebuilt=$(NORV_NO_BUILD=1 PACKAGE_DIR="$work/rebuilt" NORV_SIGN_CAFILE="$work/cert.pem" \
+          "$root/scripts/package.sh" --dev-runtime \
+          --attach-signatures "$work/out/signatures" 2>"$work/package.log" | tail -n 1) ||
+  { cat "$work/package.log"; fail "package.sh --attach-signatures"; }
+ls "$work/out/signatures" | tr '\n' ' ' | grep -qx "installer.exe.sig norvvpnui.exe.sig uninstall-cleaner.exe.sig uninstall.exe.sig " ||
+  fail "kept signatures: $(ls "$work/out/signatures")"
+cmp "$package" "$rebuilt" || fail "the rebuild with the signatures attached differs from the signed package"
 echo "ok"

@@ -5,7 +5,7 @@ set(NORV_TEST_PACKAGE ${NORV_TEST_PACKAGE_DIR}/NorvVPN-${NORV_VERSION}-win64-dev
 add_custom_command(
   OUTPUT ${NORV_TEST_PACKAGE}
   COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${NORV_TEST_PACKAGE_DIR}
-          -D CPACK_NORV_DEV_RUNTIME=ON -D CPACK_NORV_WEBVIEW2_LOADER= -D CPACK_NORV_SIGN_PKCS12= > cpack.log
+          -D CPACK_NORV_DEV_RUNTIME=ON -D CPACK_NORV_WEBVIEW2_LOADER= -D CPACK_NORV_SIGN=OFF > cpack.log
   DEPENDS norvvpnui uninstall-cleaner webview-runtime winbrand
           ${PROJECT_SOURCE_DIR}/cmake/NSIS.template.in ${PROJECT_SOURCE_DIR}/cmake/packaging.cmake
           ${PROJECT_SOURCE_DIR}/cmake/package_options.cmake ${PROJECT_SOURCE_DIR}/cmake/package_stage.cmake
