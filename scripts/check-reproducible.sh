@@ -35,6 +35,7 @@ fi
 # packages made by the clone's own package.sh. $1 clone path, $2 build folder.
 build_clone() {
   local src=$1 build=$2 start=$SECONDS
+  mkdir -p "$(dirname "$build")"
   git clone --quiet --no-hardlinks "$NORV_ROOT" "$src" || die "git clone into $src failed"
   git -C "$src" checkout --quiet --detach "$commit" || die "checkout of $commit in $src failed"
   cmake --preset mingw -S "$src" -B "$build" -DBUILD_TESTING=OFF >"$build.configure.log" 2>&1 ||
