@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/client/client_run.h"  // WaitUntil
 #include "support/test_support.h"
 
 namespace {
@@ -72,20 +73,10 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-template <class Predicate>
-bool WaitUntil(Predicate predicate, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!predicate()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
-
 DWORD RunInstaller() {
   ProcessResult result = RunProcess(HostPathFromEnv("NORV_INSTALLER"), L"/S", InstallerTimeoutMs);
-  EXPECT_TRUE(result.finished) << "the installer did not end";
-  return result.exitCode;
+  EXPECT_TRUE(result.finished) << "the installer did not start or end";
+  return result.finished ? result.exitCode : 0xFFFFFFFF;
 }
 
 size_t EditionReports(const DevService& service) {
