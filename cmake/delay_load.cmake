@@ -15,8 +15,11 @@ function(norv_delay_load_library name)
     OUTPUT ${out}/lib${name}_delayed.a
     COMMAND ${CMAKE_COMMAND} -DNM=${NORV_NM} -DIMPORT_LIBRARY=${import_library} -DDLL=${name}.dll
             -DDEF=${out}/${name}.def -P ${PROJECT_SOURCE_DIR}/cmake/write_exports_def.cmake
-    COMMAND ${NORV_DLLTOOL} --input-def ${out}/${name}.def --dllname ${name}.dll
-            --output-delaylib ${out}/lib${name}_delayed.a
+    # dlltool names its symbols after the output path: relative, they are the
+    # same in every build folder (the debug file's checksum is in the program).
+    COMMAND ${NORV_DLLTOOL} --input-def ${name}.def --dllname ${name}.dll
+            --output-delaylib lib${name}_delayed.a
+    WORKING_DIRECTORY ${out}
     DEPENDS ${import_library} ${PROJECT_SOURCE_DIR}/cmake/write_exports_def.cmake
     COMMENT "Delay-load import library for ${name}.dll"
     VERBATIM)

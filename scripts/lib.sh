@@ -8,7 +8,7 @@ NORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 NORV_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
                nlohmann-json3-dev googletest locales iproute2 util-linux
                fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick
-               chromium)
+               chromium nsis osslsigncode openssl)
 
 # What the scripts and the build call, each with the package that brings it
 # (a path is checked as a file).
@@ -21,7 +21,8 @@ NORV_PROGRAMS=(wine:wine wineboot:wine wineserver:wine winepath:wine Xvfb:xvfb
                /usr/include/nlohmann/json.hpp:nlohmann-json3-dev
                /usr/src/googletest/CMakeLists.txt:googletest
                unshare:util-linux ip:iproute2 xdotool:xdotool import:imagemagick
-               chromium:chromium
+               chromium:chromium makensis:nsis osslsigncode:osslsigncode openssl:openssl
+               x86_64-w64-mingw32-objcopy:binutils-mingw-w64-x86-64
                /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf:fonts-dejavu-core
                /usr/share/fonts/truetype/wqy/wqy-microhei.ttc:fonts-wqy-microhei)
 

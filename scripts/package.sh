@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Builds the Windows installer and prints its path as the last line.
+#   scripts/package.sh --webview2-loader PATH   a release, with the WebView2 SDK's x64 WebView2Loader.dll
+#   scripts/package.sh --dev-runtime            for tests under Wine: the development runtime and the
+#                                               winbrand stand-in go in (file name ...-dev.exe)
+#   --sign-pkcs12 FILE   signs both programs, the uninstaller and the installer (password in
+#                        NORV_SIGN_PASSWORD) and keeps their detached signatures in PACKAGE_DIR/signatures
+#   --attach-signatures DIR   attaches a release's signatures (DIR/<name>.sig) instead: the rebuilt
+#                        installer must then equal the release's byte for byte
+# Installs what is missing, builds in BUILD_DIR (default build/; NORV_NO_BUILD=1
+# takes it as built), and puts the package in PACKAGE_DIR (default BUILD_DIR/packages).
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
+usage="usage: $0 (--webview2-loader PATH | --dev-runtime) [--sign-pkcs12 FILE | --attach-signatures DIR]"
+loader= dev= pkcs12= attach=
+while [ $# -gt 0 ]; do
+  case $1 in
+    --webview2-loader) [ $# -ge 2 ] || die "$usage"; loader=$2; shift 2 ;;
+    --dev-runtime) dev=1; shift ;;
+    --sign-pkcs12) [ $# -ge 2 ] || die "$usage"; pkcs12=$2; shift 2 ;;
+    --attach-signatures) [ $# -ge 2 ] || die "$usage"; attach=$2; shift 2 ;;
+    *) die "$usage" ;;
+  esac
+done
+[ -z "$loader" ] || [ -z "$dev" ] || die "--webview2-loader and --dev-runtime exclude each other"
+if [ -z "$loader" ] && [ -z "$dev" ]; then
+  die "no WebView2Loader.dll: a release needs the WebView2 SDK's x64 WebView2Loader.dll (--webview2-loader PATH); a package for tests under Wine takes the development runtime (--dev-runtime)"
+fi
+if [ -n "$loader" ]; then
+  [ -f "$loader" ] || die "--webview2-loader: no file $loader"
+  loader=$(cd "$(dirname "$loader")" && pwd)/$(basename "$loader")
+fi
+if [ -n "$pkcs12" ]; then
+  [ -f "$pkcs12" ] || die "--sign-pkcs12: no file $pkcs12"
+  [ -n "${NORV_SIGN_PASSWORD+set}" ] || die "--sign-pkcs12 needs the key's password in NORV_SIGN_PASSWORD"
+  pkcs12=$(cd "$(dirname "$pkcs12")" && pwd)/$(basename "$pkcs12")
+fi
+[ -z "$pkcs12" ] || [ -z "$attach" ] || die "--sign-pkcs12 and --attach-signatures exclude each other"
+if [ -n "$attach" ]; then
+  [ -d "$attach" ] || die "--attach-signatures: no folder $attach"
+  attach=$(cd "$attach" && pwd)
+fi
+
+ensure_packages
+# The commit's time for everything that would otherwise stamp the clock.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ] && git -C "$NORV_ROOT" rev-parse --git-dir >/dev/null 2>&1; then
+  SOURCE_DATE_EPOCH=$(git -C "$NORV_ROOT" log -1 --format=%ct)
+  export SOURCE_DATE_EPOCH
+fi
+[ -n "${NORV_NO_BUILD:-}" ] || configure_and_build "$BUILD_DIR" >&2
+[ -f "$BUILD_DIR/CPackConfig.cmake" ] || die "$BUILD_DIR is not configured (no CPackConfig.cmake)"
+PACKAGE_DIR=${PACKAGE_DIR:-$BUILD_DIR/packages}
+mkdir -p "$PACKAGE_DIR"
+args=(--config "$BUILD_DIR/CPackConfig.cmake" -B "$PACKAGE_DIR")
+if [ -n "$dev" ]; then
+  args+=(-D CPACK_NORV_DEV_RUNTIME=ON -D CPACK_NORV_WEBVIEW2_LOADER=)
+else
+  args+=(-D CPACK_NORV_DEV_RUNTIME=OFF -D "CPACK_NORV_WEBVIEW2_LOADER=$loader")
+fi
+unset NORV_SIGN_PKCS12 NORV_SIGN_SAVE_DIR NORV_SIGN_ATTACH_DIR
+if [ -n "$pkcs12" ]; then
+  export NORV_SIGN_PKCS12=$pkcs12 NORV_SIGN_SAVE_DIR=$PACKAGE_DIR/signatures
+  rm -rf "$NORV_SIGN_SAVE_DIR"
+  args+=(-D CPACK_NORV_SIGN=ON)
+elif [ -n "$attach" ]; then
+  export NORV_SIGN_ATTACH_DIR=$attach
+  args+=(-D CPACK_NORV_SIGN=ON)
+else
+  args+=(-D CPACK_NORV_SIGN=OFF)
+fi
+out=$(mktemp)
+if ! cpack "${args[@]}" >"$out" 2>&1; then
+  cat "$out" >&2
+  log=$(find "$PACKAGE_DIR/_CPack_Packages" -name NSISOutput.log 2>/dev/null | head -n 1)
+  [ -z "$log" ] || tail -n 20 "$log" >&2
+  rm -f "$out"
+  die "cpack could not make the package"
+fi
+package=$(sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$out")
+rm -f "$out"
+[ -f "$package" ] || die "cpack named no package it made"
+log "package: $(stat -c %s "$package") bytes"
+echo "$package"

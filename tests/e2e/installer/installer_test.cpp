@@ -1,0 +1,199 @@
+// The development package (NorvVPN-<version>-win64-dev.exe) installed
+// silently into this prefix, its client run from Program Files, installed
+// again over the running client, and uninstalled while a client runs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "e2e/client/client_run.h"  // WaitUntil
+#include "support/test_support.h"
+
+namespace {
+
+constexpr wchar_t UninstallList[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t Wow32UninstallList[] = L"SOFTWARE\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+constexpr wchar_t EntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NorvVPN";
+constexpr wchar_t InstallFolder[] = L"C:\\Program Files\\NorvVPN";
+constexpr wchar_t InstalledClient[] = L"C:\\Program Files\\NorvVPN\\norvvpnui.exe";
+constexpr wchar_t Shortcut[] = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\NorvVPN.lnk";
+constexpr wchar_t InternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+constexpr DWORD InstallerTimeoutMs = 180000;
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+struct RegValue {
+  DWORD type = REG_NONE;
+  std::wstring text;
+  DWORD number = 0;
+};
+
+// A value of HKLM\key in the given view (KEY_WOW64_64KEY or KEY_WOW64_32KEY).
+RegValue ReadValue(const wchar_t* key, const wchar_t* name, REGSAM view = KEY_WOW64_64KEY) {
+  RegValue value;
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &handle) != ERROR_SUCCESS) return value;
+  BYTE data[2048] = {};
+  DWORD size = sizeof data - sizeof(wchar_t);
+  if (RegQueryValueExW(handle, name, nullptr, &value.type, data, &size) == ERROR_SUCCESS) {
+    if (value.type == REG_SZ) value.text = reinterpret_cast<const wchar_t*>(data);
+    if (value.type == REG_DWORD) value.number = *reinterpret_cast<const DWORD*>(data);
+  }
+  RegCloseKey(handle);
+  return value;
+}
+
+// Every entry of both uninstall lists whose DisplayName is "NorvVPN", as
+// "<list>\<key>".
+std::vector<std::wstring> NorvEntries() {
+  std::vector<std::wstring> found;
+  for (const wchar_t* list : {UninstallList, Wow32UninstallList}) {
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, list, 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS) continue;
+    wchar_t name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 256;
+      if (RegEnumKeyExW(handle, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      const std::wstring key = std::wstring(list) + L"\\" + name;
+      if (ReadValue(key.c_str(), L"DisplayName").text == L"NorvVPN") found.push_back(key);
+    }
+    RegCloseKey(handle);
+  }
+  return found;
+}
+
+DWORD ReadProxyEnable() {
+  DWORD value = 0xFFFF, size = sizeof value;
+  RegGetValueW(HKEY_CURRENT_USER, InternetSettings, L"ProxyEnable", RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return value;
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+DWORD RunInstaller() {
+  ProcessResult result = RunProcess(HostPathFromEnv("NORV_INSTALLER"), L"/S", InstallerTimeoutMs);
+  EXPECT_TRUE(result.finished) << "the installer did not start or end";
+  return result.finished ? result.exitCode : 0xFFFFFFFF;
+}
+
+size_t EditionReports(const DevService& service) {
+  const auto requests = service.Requests();
+  return std::count(requests.begin(), requests.end(), "PUT /api/brandByUser/Windows%2011%20Pro");
+}
+
+// The installed client, its web view runtime logging into the service's log,
+// until its window is there and it has reported the edition (which comes
+// after its reset of the user's proxy).
+void StartInstalledClient(ChildProcess& client, const DevService& service) {
+  const size_t reports = EditionReports(service);
+  ASSERT_TRUE(client.Start(InstalledClient, L"", {L"NORV_WEBVIEW_LOG=" + service.LogPath()}));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowW(L"NorvVpnUI", nullptr) != nullptr; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return EditionReports(service) > reports; }, 30000));
+}
+
+void ExpectOneEntryInTheNativeView() {
+  EXPECT_EQ(std::vector<std::wstring>{EntryKey}, NorvEntries());
+  EXPECT_EQ(REG_SZ, ReadValue(EntryKey, L"DisplayName", KEY_WOW64_64KEY).type);
+  EXPECT_EQ(REG_NONE, ReadValue(EntryKey, L"DisplayName", KEY_WOW64_32KEY).type);
+}
+
+TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
+  ASSERT_FALSE(Exists(InstallFolder)) << "a copy is installed already";
+  DevService service;
+  ASSERT_TRUE(service.Start());
+
+  // Fresh install: the files, one typed entry in the native view, the shortcut.
+  DWORD start = GetTickCount();
+  ASSERT_EQ(0u, RunInstaller());
+  printf("silent install: %.1f s\n", (GetTickCount() - start) / 1000.0);
+  for (const wchar_t* file : {L"norvvpnui.exe", L"uninstall-cleaner.exe", L"WebView2Loader.dll", L"winbrand.dll",
+                              L"uninstall.exe"})
+    EXPECT_TRUE(Exists(std::wstring(InstallFolder) + L"\\" + file)) << Narrow(file);
+  ExpectOneEntryInTheNativeView();
+  const std::vector<std::pair<const wchar_t*, const wchar_t*>> texts = {
+      {L"DisplayName", L"NorvVPN"},
+      {L"DisplayVersion", L"1.0.0.0"},
+      {L"Publisher", L"Norv"},
+      {L"DisplayIcon", L"C:\\Program Files\\NorvVPN\\norvvpnui.exe,0"},
+      {L"InstallLocation", L"C:\\Program Files\\NorvVPN"},
+      {L"UninstallString", L"\"C:\\Program Files\\NorvVPN\\uninstall.exe\""},
+      {L"QuietUninstallString", L"\"C:\\Program Files\\NorvVPN\\uninstall.exe\" /S"}};
+  for (const auto& [name, text] : texts) {
+    const RegValue value = ReadValue(EntryKey, name);
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), value.type) << Narrow(name);
+    EXPECT_EQ(std::wstring(text), value.text) << Narrow(name);
+  }
+  for (const wchar_t* name : {L"NoModify", L"NoRepair"}) {
+    const RegValue value = ReadValue(EntryKey, name);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), value.type) << Narrow(name);
+    EXPECT_EQ(1u, value.number) << Narrow(name);
+  }
+  const RegValue size = ReadValue(EntryKey, L"EstimatedSize");
+  EXPECT_EQ(static_cast<DWORD>(REG_DWORD), size.type);
+  EXPECT_GT(size.number, 1000u);  // KB: the programs and the runtime are several MB
+  // Wine keeps no shortcut properties (its IPropertyStore on a shell link is
+  // a stub), so the application id cannot be read back here: the link's
+  // target is what can be checked.
+  const std::string link = ReadFileText(Shortcut);
+  const std::wstring target = InstalledClient;
+  EXPECT_NE(std::string::npos, link.find(std::string(reinterpret_cast<const char*>(target.c_str()),
+                                                     target.size() * sizeof(wchar_t))));
+
+  // The installed client shows the page and reports the edition.
+  {
+    ChildProcess client;
+    ASSERT_NO_FATAL_FAILURE(StartInstalledClient(client, service));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          for (const auto& line : service.LogLines())
+            if (line.rfind("Frame.painted ", 0) == 0) return true;
+          return false;
+        },
+        30000));
+
+    // Installed again while it runs: the client quits by its Exit command.
+    ASSERT_EQ(0u, RunInstaller());
+    DWORD status = 1;
+    EXPECT_TRUE(client.Wait(0, &status)) << "the client still runs";
+    EXPECT_EQ(0u, status);
+    EXPECT_TRUE(Contains(service.Requests(), "PUT /api/closeByUser/1"));
+    ExpectOneEntryInTheNativeView();
+    EXPECT_TRUE(Exists(InstalledClient));
+    EXPECT_TRUE(Exists(Shortcut));
+  }
+
+  // Uninstalled while a client runs, after `global` set the user's proxy,
+  // with a stray entry of an older 32-bit install in the other list.
+  ChildProcess client;
+  ASSERT_NO_FATAL_FAILURE(StartInstalledClient(client, service));
+  ProcessResult global = RunProcess(InstalledClient, L"global 10.9.8.7:3128 \"<local>\"");
+  ASSERT_TRUE(global.finished);
+  ASSERT_EQ(1u, ReadProxyEnable());
+  HKEY stray = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(Wow32UninstallList) + L"\\NorvVPN").c_str(),
+                                           0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &stray, nullptr));
+  const wchar_t name[] = L"NorvVPN";
+  RegSetValueExW(stray, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+  RegCloseKey(stray);
+  ASSERT_EQ(2u, NorvEntries().size());
+
+  start = GetTickCount();
+  ProcessResult uninstall = RunProcess(L"C:\\Program Files\\NorvVPN\\uninstall.exe", L"/S", InstallerTimeoutMs);
+  ASSERT_TRUE(uninstall.finished);
+  EXPECT_EQ(0u, uninstall.exitCode);
+  // The uninstaller goes on from a copy of itself in %TEMP%; removing the
+  // folder is its last step.
+  ASSERT_TRUE(WaitUntil([] { return !Exists(InstallFolder); }, InstallerTimeoutMs)) << "the folder stays";
+  printf("silent uninstall: %.1f s\n", (GetTickCount() - start) / 1000.0);
+  EXPECT_TRUE(client.Wait(0)) << "the client still runs";
+  EXPECT_EQ(0u, ReadProxyEnable());
+  EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
+  EXPECT_FALSE(Exists(Shortcut));
+  HKEY entry = nullptr;
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey, 0, KEY_READ | KEY_WOW64_64KEY, &entry));
+}
+
+}  // namespace

@@ -1,0 +1,20 @@
+# The development package, made with the build so the test runs on a clean
+# clone; its own output folder keeps it apart from scripts/package.sh.
+set(NORV_TEST_PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages-test)
+set(NORV_TEST_PACKAGE ${NORV_TEST_PACKAGE_DIR}/NorvVPN-${NORV_VERSION}-win64-dev.exe)
+add_custom_command(
+  OUTPUT ${NORV_TEST_PACKAGE}
+  COMMAND ${CMAKE_CPACK_COMMAND} --config ${CMAKE_BINARY_DIR}/CPackConfig.cmake -B ${NORV_TEST_PACKAGE_DIR}
+          -D CPACK_NORV_DEV_RUNTIME=ON -D CPACK_NORV_WEBVIEW2_LOADER= -D CPACK_NORV_SIGN=OFF > cpack.log
+  DEPENDS norvvpnui uninstall-cleaner webview-runtime winbrand
+          ${PROJECT_SOURCE_DIR}/cmake/NSIS.template.in ${PROJECT_SOURCE_DIR}/cmake/packaging.cmake
+          ${PROJECT_SOURCE_DIR}/cmake/package_options.cmake ${PROJECT_SOURCE_DIR}/cmake/package_stage.cmake
+  WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+  COMMENT "Development package for the installer test")
+add_custom_target(installer_test_package DEPENDS ${NORV_TEST_PACKAGE})
+add_dependencies(${TEST_TARGET} installer_test_package)
+# It installs into the prefix's Program Files and changes the uninstall lists.
+set_tests_properties(${TEST_TARGET} PROPERTIES
+  ENVIRONMENT "NORV_INSTALLER=${NORV_TEST_PACKAGE};NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>"
+  RESOURCE_LOCK "port13001;uninstall_lists"
+  TIMEOUT 900)
