@@ -10,6 +10,17 @@
 // busy machine, and never a measure of speed.
 constexpr DWORD LivenessMs = 60000;
 
+// Waits until the predicate holds, pumping nothing; false on time-out.
+template <class Predicate>
+bool WaitUntil(Predicate predicate, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!predicate()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);
 

@@ -56,13 +56,3 @@ std::wstring WindowText(HWND window);
 // A message sent to the window came back: its thread has handled everything
 // sent to it before.
 bool MessageLoopAnswers(HWND window, DWORD timeoutMs = LivenessMs);
-// Waits until the predicate holds, pumping nothing; false on time-out.
-template <class Predicate>
-bool WaitUntil(Predicate predicate, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!predicate()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}

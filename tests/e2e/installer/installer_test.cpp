@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "e2e/client/client_run.h"  // WaitUntil
 #include "support/test_support.h"
 
 namespace {
@@ -90,8 +89,8 @@ size_t EditionReports(const DevService& service) {
 void StartInstalledClient(ChildProcess& client, const DevService& service) {
   const size_t reports = EditionReports(service);
   ASSERT_TRUE(client.Start(InstalledClient, L"", {L"NORV_WEBVIEW_LOG=" + service.LogPath()}));
-  ASSERT_TRUE(WaitUntil([&] { return FindWindowW(L"NorvVpnUI", nullptr) != nullptr; }, 30000));
-  ASSERT_TRUE(WaitUntil([&] { return EditionReports(service) > reports; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowW(L"NorvVpnUI", nullptr) != nullptr; }, LivenessMs));
+  ASSERT_TRUE(WaitUntil([&] { return EditionReports(service) > reports; }, LivenessMs));
 }
 
 void ExpectOneEntryInTheNativeView() {
@@ -152,7 +151,7 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
             if (line.rfind("Frame.painted ", 0) == 0) return true;
           return false;
         },
-        30000));
+        LivenessMs));
 
     // Installed again while it runs: the client quits by its Exit command.
     ASSERT_EQ(0u, RunInstaller());
