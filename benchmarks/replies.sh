@@ -7,11 +7,7 @@ set -euo pipefail
 source "$(dirname "$0")/../scripts/lib.sh"
 BUILD_DIR=$(cd "${BUILD_DIR:-$NORV_ROOT/build}" && pwd)
 [ -f "$BUILD_DIR/benchmarks/reply-size-bench.exe" ] || { echo "build first (cmake --build $BUILD_DIR)" >&2; exit 1; }
-# Port 13001 of our own.
-if [ -z "${NORV_IN_NETNS:-}" ] && unshare -n true 2>/dev/null; then
-  exec env NORV_IN_NETNS=1 unshare -n bash "$0" "$@"
-fi
-[ -z "${NORV_IN_NETNS:-}" ] || ip link set lo up
+run_in_own_netns "$0" "$@"
 trap wine_session_stop EXIT
 wine_session_start "$BUILD_DIR"
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"

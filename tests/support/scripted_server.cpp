@@ -87,6 +87,12 @@ Script EndlessBody() {
           FloodForever(std::string(65536, 'x'))};
 }
 
+std::vector<std::pair<const char*, Script>> MisbehavingServices() {
+  return {{"header block dribbled", HeaderBlockDribbled()},
+          {"body dribbled", BodyDribbled()},
+          {"endless body", EndlessBody()}};
+}
+
 ScriptedServer::ScriptedServer() {
   WSADATA data;
   WSAStartup(MAKEWORD(2, 2), &data);

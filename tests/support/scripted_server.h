@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct ScriptStep {
@@ -49,6 +50,8 @@ Script ReplyAfter(std::function<void()> call, int status, const std::string& bod
 Script HeaderBlockDribbled();
 Script BodyDribbled();
 Script EndlessBody();
+// The three, each with its name.
+std::vector<std::pair<const char*, Script>> MisbehavingServices();
 
 class ScriptedServer {
  public:

@@ -3,7 +3,6 @@
 // client starts, warns and quits.
 #include <gtest/gtest.h>
 #include <string>
-#include <utility>
 #include "client_run.h"
 #include "support/scripted_server.h"
 #include "support/wine_tray.h"
@@ -11,10 +10,7 @@
 namespace {
 
 TEST(MisbehavingService, BrandEndsWhateverTheServiceDoes) {
-  const std::pair<const char*, Script> services[] = {{"header block dribbled", HeaderBlockDribbled()},
-                                                     {"body dribbled", BodyDribbled()},
-                                                     {"endless body", EndlessBody()}};
-  for (const auto& service : services) {
+  for (const auto& service : MisbehavingServices()) {
     SCOPED_TRACE(service.first);
     ScriptedServer server;
     ASSERT_TRUE(server.Listening());

@@ -180,10 +180,7 @@ SIZE_T WorkingSetRiseWhile(const std::function<void()>& work) {
 }
 
 TEST(SendRequest, NoServiceHoldsTheCallerOrItsMemoryButALargeReplyIsRead) {
-  const std::pair<const char*, Script> services[] = {{"header block dribbled", HeaderBlockDribbled()},
-                                                     {"body dribbled", BodyDribbled()},
-                                                     {"endless body", EndlessBody()}};
-  for (const auto& service : services) {
+  for (const auto& service : MisbehavingServices()) {
     SCOPED_TRACE(service.first);
     ScriptedServer server;
     server.Add(service.second);
