@@ -93,8 +93,6 @@ ensure_locales() {
   done
 }
 
-# NORV_WINEDEBUG (e.g. warn+heap) becomes WINEDEBUG for the programs a run
-# starts; the template boot stays quiet either way.
 # Runs the calling script again in a network namespace of its own, so that
 # 127.0.0.1:13001 is private to it, when the machine allows one; inside, brings
 # up the loopback device. Call as: run_in_own_netns "$0" "$@"
@@ -105,6 +103,8 @@ run_in_own_netns() {
   [ -z "${NORV_IN_NETNS:-}" ] || ip link set lo up || die "cannot bring up the loopback device in the namespace"
 }
 
+# NORV_WINEDEBUG (e.g. warn+heap) becomes WINEDEBUG for the programs a run
+# starts; the template boot stays quiet either way.
 norv_wine_env() {
   export WINEARCH=win64 WINEDEBUG=${NORV_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 }
