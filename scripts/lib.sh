@@ -105,8 +105,10 @@ run_in_own_netns() {
 
 # NORV_WINEDEBUG (e.g. warn+heap) becomes WINEDEBUG for the programs a run
 # starts; the template boot stays quiet either way.
+# No winemenubuilder: a shortcut saved under Wine (the installer's) starts it,
+# and it would write menu entries into this machine's home.
 norv_wine_env() {
-  export WINEARCH=win64 WINEDEBUG=${NORV_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  export WINEARCH=win64 WINEDEBUG=${NORV_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 }
 
 # Runs one Wine command on the template being booted ($tmpl.tmp), its output

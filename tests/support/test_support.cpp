@@ -129,15 +129,23 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
   HANDLE outWrite = nullptr, errWrite = nullptr;
   for (Pipe* pipe : {&out_, &err_}) InitializeCriticalSection(&pipe->lock);
   started_ = true;
-  CreatePipe(&out_.read, &outWrite, &inherit, 0);
-  SetHandleInformation(out_.read, HANDLE_FLAG_INHERIT, 0);
-  if (options.stderrFile.empty()) {
-    CreatePipe(&err_.read, &errWrite, &inherit, 0);
-    SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
-  } else {
-    errWrite = CreateFileW(options.stderrFile.c_str(), FILE_APPEND_DATA,
+  if (!options.outputFile.empty()) {
+    outWrite = CreateFileW(options.outputFile.c_str(), FILE_APPEND_DATA,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
+    DuplicateHandle(GetCurrentProcess(), outWrite, GetCurrentProcess(), &errWrite, 0, TRUE,
+                    DUPLICATE_SAME_ACCESS);
+  } else {
+    CreatePipe(&out_.read, &outWrite, &inherit, 0);
+    SetHandleInformation(out_.read, HANDLE_FLAG_INHERIT, 0);
+    if (options.stderrFile.empty()) {
+      CreatePipe(&err_.read, &errWrite, &inherit, 0);
+      SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
+    } else {
+      errWrite = CreateFileW(options.stderrFile.c_str(), FILE_APPEND_DATA,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
   }
 
   // Environment block: ours with extraEnv replacing same-named entries.
@@ -172,13 +180,13 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
                            CREATE_UNICODE_ENVIRONMENT | (options.suspended ? CREATE_SUSPENDED : 0),
                            &environment[0], options.workDir.empty() ? nullptr : options.workDir.c_str(),
                            &startup, &info);
-  CloseHandle(outWrite);
-  if (errWrite != INVALID_HANDLE_VALUE) CloseHandle(errWrite);
+  if (outWrite != nullptr && outWrite != INVALID_HANDLE_VALUE) CloseHandle(outWrite);
+  if (errWrite != nullptr && errWrite != INVALID_HANDLE_VALUE) CloseHandle(errWrite);
   if (!ok) return false;
   thread_ = info.hThread;
   process_ = info.hProcess;
   id_ = info.dwProcessId;
-  out_.thread = CreateThread(nullptr, 0, Drain, &out_, 0, nullptr);
+  if (out_.read) out_.thread = CreateThread(nullptr, 0, Drain, &out_, 0, nullptr);
   if (err_.read) err_.thread = CreateThread(nullptr, 0, Drain, &err_, 0, nullptr);
   return true;
 }

@@ -52,6 +52,10 @@ class RunFolder {
 struct ChildOptions {
   std::wstring workDir;     // ours when empty
   std::wstring stderrFile;  // standard error appended to this file instead of a pipe
+  // Standard output and error appended to this file instead of pipes: for a
+  // child whose descendants outlive it (a program that starts Wine's desktop
+  // process passes our pipes on to it, and Wait would wait for them).
+  std::wstring outputFile;
   bool suspended = false;   // the first thread waits for Resume
 };
 

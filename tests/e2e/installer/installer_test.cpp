@@ -72,10 +72,18 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
+// Its output goes to a file: the installer's first window starts Wine's
+// desktop process, which would keep pipes of ours open for good.
 DWORD RunInstaller() {
-  ProcessResult result = RunProcess(HostPathFromEnv("NORV_INSTALLER"), L"/S", InstallerTimeoutMs);
-  EXPECT_TRUE(result.finished) << "the installer did not start or end";
-  return result.finished ? result.exitCode : 0xFFFFFFFF;
+  RunFolder folder;
+  ChildOptions options;
+  options.outputFile = folder.File(L"installer.log");
+  ChildProcess installer;
+  DWORD status = 0xFFFFFFFF;
+  const bool ended = installer.Start(HostPathFromEnv("NORV_INSTALLER"), L"/S", {}, options) &&
+                     installer.Wait(InstallerTimeoutMs, &status);
+  EXPECT_TRUE(ended) << "the installer did not start or end";
+  return ended ? status : 0xFFFFFFFF;
 }
 
 size_t EditionReports(const DevService& service) {
