@@ -28,8 +28,9 @@ void SetPageZoomControl(PageWindow* page, bool enabled);
 // Reader thread: a Page.frameNavigated event of the session. From the first
 // main-frame commit of a view's page on, each paint of a new frame is logged
 // "Frame.painted <n>", n the frames received so far (one paint may take
-// several), so the count starts with the page, not the blank start. Taken here, in order with the frames: on the UI thread it may
-// come after the page's only frames, and then none would ever be counted.
+// several), so the count starts with the page, not the blank start. Taken
+// here, in order with the frames: on the UI thread it may come after the
+// page's only frames, and then none would ever be counted.
 void OnPageCommitted(const std::string& session, const Json& params);
 // The user closed a popup's window.
 void SetPageCloseHandler(PageWindow* page, std::function<void()> closed);
