@@ -26,10 +26,6 @@ struct HeapBlock {
   }
 };
 
-void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
-  WinHttpSetOption(handle, option, &value, sizeof(value));
-}
-
 // WinHTTP leaves the last error at 0 after a successful query, and a failed
 // exchange must never look like success to the caller.
 DWORD LastErrorOr(DWORD fallback) {
@@ -120,6 +116,10 @@ DWORD ReadBody(HINTERNET request, char** body, DWORD* length, ULONGLONG deadline
 }
 
 }  // namespace
+
+void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
+  WinHttpSetOption(handle, option, &value, sizeof(value));
+}
 
 DWORD PerformExchange(const ServiceClient& client, const wchar_t* path, const wchar_t* verb,
                       const wchar_t* headers, char** body, DWORD* length, wchar_t** rawHeaders,

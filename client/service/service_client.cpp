@@ -27,9 +27,7 @@ struct PendingExchange {
   DWORD length = 0;
   bool wantRawHeaders = false;
   wchar_t* rawHeaders = nullptr;
-  bool wantLocation = false;
-  std::vector<wchar_t> location;
-  DWORD locationCapacity = 0;
+  std::vector<wchar_t> location;  // the caller's capacity and a terminator; empty when not wanted
   DWORD status = 0;
   DWORD result = 0;
 };
@@ -46,16 +44,13 @@ DWORD WINAPI RunExchange(LPVOID parameter) {
   pending->result = PerformExchange(
       pending->client, pending->path.c_str(), pending->verb.c_str(), pending->headers.c_str(), &pending->body,
       &pending->length, pending->wantRawHeaders ? &pending->rawHeaders : nullptr,
-      pending->wantLocation ? pending->location.data() : nullptr, pending->locationCapacity, &pending->status,
+      pending->location.empty() ? nullptr : pending->location.data(),
+      pending->location.empty() ? 0 : static_cast<DWORD>(pending->location.size() - 1), &pending->status,
       pending->deadline);
   if (InterlockedCompareExchange(&pending->state, ExchangeFinished, ExchangeRunning) == ExchangeAbandoned) {
     FreeAbandoned(pending);
   }
   return 0;
-}
-
-void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
-  WinHttpSetOption(handle, option, &value, sizeof(value));
 }
 
 }  // namespace
@@ -100,10 +95,8 @@ DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* ver
     pending->length = *length;
     pending->wantRawHeaders = rawHeaders != nullptr;
     if (location != nullptr) {
-      pending->wantLocation = true;
       pending->location.assign(location, location + locationCapacity);
-      pending->location.push_back(L'\0');  // never empty, so data() is a buffer even for capacity 0
-      pending->locationCapacity = locationCapacity;
+      pending->location.push_back(L'\0');
     }
     if (status != nullptr) pending->status = *status;
   } catch (const std::bad_alloc&) {
@@ -134,7 +127,7 @@ DWORD SendRequest(ServiceClient& client, const wchar_t* path, const wchar_t* ver
   if (pending->body != nullptr) *body = pending->body;
   *length = pending->length;
   if (rawHeaders != nullptr && pending->rawHeaders != nullptr) *rawHeaders = pending->rawHeaders;
-  if (pending->wantLocation) wmemcpy(location, pending->location.data(), locationCapacity);
+  if (!pending->location.empty()) wmemcpy(location, pending->location.data(), locationCapacity);
   if (status != nullptr) *status = pending->status;
   DWORD result = pending->result;
   delete pending;

@@ -1,6 +1,7 @@
 #include "support/test_support.h"
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -123,6 +124,15 @@ DWORD WINAPI ChildProcess::Drain(void* context) {
   return 0;
 }
 
+namespace {
+// An inheritable handle that appends to the file, for a child's output.
+HANDLE OpenForAppending(const std::wstring& path) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  return CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+}  // namespace
+
 bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
                          const std::vector<std::wstring>& extraEnv, const ChildOptions& options) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -130,9 +140,7 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
   for (Pipe* pipe : {&out_, &err_}) InitializeCriticalSection(&pipe->lock);
   started_ = true;
   if (!options.outputFile.empty()) {
-    outWrite = CreateFileW(options.outputFile.c_str(), FILE_APPEND_DATA,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    outWrite = OpenForAppending(options.outputFile);
     DuplicateHandle(GetCurrentProcess(), outWrite, GetCurrentProcess(), &errWrite, 0, TRUE,
                     DUPLICATE_SAME_ACCESS);
   } else {
@@ -142,9 +150,7 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
       CreatePipe(&err_.read, &errWrite, &inherit, 0);
       SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
     } else {
-      errWrite = CreateFileW(options.stderrFile.c_str(), FILE_APPEND_DATA,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      errWrite = OpenForAppending(options.stderrFile);
     }
   }
 
@@ -283,21 +289,18 @@ bool DevService::Start(const std::wstring& arguments) {
   if (!arguments.empty()) args += L" " + arguments;
   if (!process_.Start(exe, args)) return false;
   // A service that ended (port taken, bad option) will never listen: say why.
-  const DWORD start = GetTickCount();
-  while (!PortAnswers(13001)) {
-    DWORD status = 0;
-    if (process_.Wait(0, &status)) {
-      fprintf(stderr, "local-service ended with status %lu before it listened: %s\n", status,
-              process_.Stderr().c_str());
-      return false;
-    }
-    if (GetTickCount() - start > LivenessMs) {
-      fprintf(stderr, "local-service did not listen on 13001 within %lu ms\n", LivenessMs);
-      return false;
-    }
-    Sleep(20);
+  DWORD status = 0;
+  bool ended = false;
+  if (WaitUntil([&] { return PortAnswers(13001) || (ended = process_.Wait(0, &status)); }, LivenessMs) && !ended) {
+    return true;
   }
-  return true;
+  if (ended) {
+    fprintf(stderr, "local-service ended with status %lu before it listened: %s\n", status,
+            process_.Stderr().c_str());
+  } else {
+    fprintf(stderr, "local-service did not listen on 13001 within %lu ms\n", LivenessMs);
+  }
+  return false;
 }
 
 void DevService::Stop() {
@@ -346,4 +349,9 @@ std::string StdStreamCapture::Text() const {
   while (ReadFile(file_, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
   SetFilePointerEx(file_, end, nullptr, FILE_BEGIN);
   return text;
+}
+
+bool HasPaintedFrame(const std::vector<std::string>& lines) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [](const std::string& line) { return line.rfind("Frame.painted ", 0) == 0; });
 }

@@ -29,6 +29,9 @@ std::wstring HostPath(const std::string& hostPath);
 // HostPath of the environment variable's value; empty when it is not set.
 std::wstring HostPathFromEnv(const char* variable);
 
+// A line of the development web view runtime's log says a page frame was
+// painted (one paint may take several frames, so any count will do).
+bool HasPaintedFrame(const std::vector<std::string>& lines);
 // Text split into lines; CR LF and LF both end a line, and no empty last line.
 std::vector<std::string> Lines(const std::string& text);
 std::string ReadFileText(const std::wstring& path);

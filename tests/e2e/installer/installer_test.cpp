@@ -153,13 +153,7 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   {
     ChildProcess client;
     ASSERT_NO_FATAL_FAILURE(StartInstalledClient(client, service));
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-          for (const auto& line : service.LogLines())
-            if (line.rfind("Frame.painted ", 0) == 0) return true;
-          return false;
-        },
-        LivenessMs));
+    EXPECT_TRUE(WaitUntil([&] { return HasPaintedFrame(service.LogLines()); }, LivenessMs));
 
     // Installed again while it runs: the client quits by its Exit command.
     ASSERT_EQ(0u, RunInstaller());

@@ -167,11 +167,6 @@ bool RuntimeHost::WaitForLog(const std::string& line, DWORD timeoutMs) {
   return PumpUntil([&] { return LogHas(line); }, timeoutMs);
 }
 
-bool HasPaintedFrame(const std::vector<std::string>& lines) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [](const std::string& line) { return line.rfind("Frame.painted ", 0) == 0; });
-}
-
 bool RuntimeHost::WaitForPaintedFrame() {
   return PumpUntil([&] { return HasPaintedFrame(Log()); });
 }

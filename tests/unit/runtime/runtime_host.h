@@ -62,8 +62,6 @@ class RuntimeHost {
   std::vector<std::wstring> newWindows;   // NewWindowRequested, counted
 };
 
-// Whether the runtime's log has a "Frame.painted N" line.
-bool HasPaintedFrame(const std::vector<std::string>& lines);
 // The body of GET http://127.0.0.1:<port><path> (the browser's DevTools HTTP
 // endpoint), or empty.
 std::string HttpGet(int port, const std::wstring& path);
