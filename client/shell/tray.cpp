@@ -16,6 +16,9 @@ void ShowTrayMenu(const wchar_t* switchCheckedJson) {
   // In the foreground, the menu closes when the user clicks elsewhere.
   SetForegroundWindow(MainWindow);
   TrackPopupMenu(TrayMenu, 0, cursor.x, cursor.y, 0, MainWindow, nullptr);
+  // A notification icon's menu needs a message after it, or the next one
+  // may close as soon as it opens.
+  PostMessageW(MainWindow, WM_NULL, 0, 0);
 }
 
 }  // namespace

@@ -19,14 +19,6 @@ void ShowFromTray(HWND window) {
   HiddenToTray = 0;
 }
 
-void CloseWebView() {
-  if (!WebViewController) return;
-  WebViewController->put_IsVisible(FALSE);
-  WebViewController->Close();
-  WebViewController.Reset();
-  WebView.Reset();
-}
-
 void FitWebView(HWND window) {
   if (!WebViewController || !window) return;
   RECT bounds;

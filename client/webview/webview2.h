@@ -22,7 +22,6 @@ struct ICoreWebView2HistoryChangedEventHandler;
 struct ICoreWebView2NavigationCompletedEventHandler;
 struct ICoreWebView2ScriptDialogOpeningEventHandler;
 struct ICoreWebView2PermissionRequestedEventHandler;
-struct ICoreWebView2ProcessFailedEventHandler;
 struct ICoreWebView2CapturePreviewCompletedHandler;
 struct ICoreWebView2CallDevToolsProtocolMethodCompletedHandler;
 struct ICoreWebView2DevToolsProtocolEventReceiver;
@@ -41,6 +40,14 @@ struct ICoreWebView2Settings;
 struct ICoreWebView2NavigationStartingEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
+struct ICoreWebView2ProcessFailedEventArgs;
+
+// Which of the runtime's processes failed.
+enum COREWEBVIEW2_PROCESS_FAILED_KIND : int {
+  COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+  COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+};
 
 // Handlers: the client implements these, so each is declared in full.
 
@@ -65,6 +72,10 @@ struct ICoreWebView2NewWindowRequestedEventHandler : public IUnknown {
 struct ICoreWebView2WebMessageReceivedEventHandler : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender,
                                            ICoreWebView2WebMessageReceivedEventArgs* args) = 0;
+};
+
+struct ICoreWebView2ProcessFailedEventHandler : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
 };
 
 // result is JSON text ("null" for undefined or a thrown script), borrowed.
@@ -240,6 +251,10 @@ struct ICoreWebView2WebMessageReceivedEventArgs : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE TryGetWebMessageAsString(LPWSTR* value) = 0;
 };
 
+struct ICoreWebView2ProcessFailedEventArgs : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) = 0;
+};
+
 // IIDs of the 1.0 runtime (pre-1.0 headers used other values).
 constexpr IID IID_ICoreWebView2Environment = {
     0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
@@ -254,6 +269,8 @@ constexpr IID IID_ICoreWebView2WebMessageReceivedEventArgs = {
     0x0f99a40c, 0xe962, 0x4207, {0x9e, 0x92, 0xe3, 0xd5, 0x42, 0xef, 0xf8, 0x49}};
 constexpr IID IID_ICoreWebView2NewWindowRequestedEventArgs = {
     0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
+constexpr IID IID_ICoreWebView2ProcessFailedEventArgs = {
+    0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
 constexpr IID IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler = {
     0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
 constexpr IID IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler = {
@@ -264,6 +281,8 @@ constexpr IID IID_ICoreWebView2NewWindowRequestedEventHandler = {
     0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
 constexpr IID IID_ICoreWebView2WebMessageReceivedEventHandler = {
     0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
+constexpr IID IID_ICoreWebView2ProcessFailedEventHandler = {
+    0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
 constexpr IID IID_ICoreWebView2ExecuteScriptCompletedHandler = {
     0x49511172, 0xcc67, 0x4bca, {0x99, 0x23, 0x13, 0x71, 0x12, 0xf4, 0xc4, 0xcc}};
 constexpr IID IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler = {
@@ -280,6 +299,8 @@ __CRT_UUID_DECL(ICoreWebView2WebMessageReceivedEventArgs, 0x0f99a40c, 0xe962, 0x
                 0xef, 0xf8, 0x49)
 __CRT_UUID_DECL(ICoreWebView2NewWindowRequestedEventArgs, 0x34acb11c, 0xfc37, 0x4418, 0x91, 0x32, 0xf9, 0xc2, 0x1d,
                 0x1e, 0xaf, 0xb9)
+__CRT_UUID_DECL(ICoreWebView2ProcessFailedEventArgs, 0x8155a9a4, 0x1474, 0x4a86, 0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6,
+                0xb8, 0xca)
 __CRT_UUID_DECL(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, 0x4e8a3389, 0xc9d8, 0x4bd2, 0xb6, 0xb5,
                 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d)
 __CRT_UUID_DECL(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, 0x6c4819f3, 0xc9b7, 0x4260, 0x81, 0x27,
@@ -290,6 +311,8 @@ __CRT_UUID_DECL(ICoreWebView2NewWindowRequestedEventHandler, 0xd4c185fe, 0xc81c,
                 0xab, 0x56, 0x51)
 __CRT_UUID_DECL(ICoreWebView2WebMessageReceivedEventHandler, 0x57213f19, 0x00e6, 0x49fa, 0x8e, 0x07, 0x89, 0x8e, 0xa0,
                 0x1e, 0xcb, 0xd2)
+__CRT_UUID_DECL(ICoreWebView2ProcessFailedEventHandler, 0x79e0aea4, 0x990b, 0x42d9, 0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b,
+                0xc7, 0xf1)
 __CRT_UUID_DECL(ICoreWebView2ExecuteScriptCompletedHandler, 0x49511172, 0xcc67, 0x4bca, 0x99, 0x23, 0x13, 0x71, 0x12,
                 0xf4, 0xc4, 0xcc)
 __CRT_UUID_DECL(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler, 0xb99369f3, 0x9b11, 0x47b5, 0xbc,

@@ -9,6 +9,14 @@ bool WebViewUnavailable = false;
 
 namespace {
 
+// A browser process that keeps dying is not restarted for ever: at most this
+// many new views within the window, then the client stays without one.
+constexpr int RecreationLimit = 3;
+constexpr ULONGLONG RecreationWindowMs = 60 * 1000;
+ULONGLONG RecreationTimes[RecreationLimit] = {};  // a ring, oldest at NextRecreation once full
+int NextRecreation = 0;
+int RecreationsMade = 0;
+
 void MarkUnavailable(HWND window) {
   WebViewUnavailable = true;
   InvalidateRect(window, nullptr, TRUE);
@@ -16,11 +24,17 @@ void MarkUnavailable(HWND window) {
 
 // A view we cannot configure is not shown at all.
 void DropUnconfiguredView(HWND window) {
-  WebViewController->put_IsVisible(FALSE);
-  WebViewController->Close();
-  WebView.Reset();
-  WebViewController.Reset();
+  CloseWebView();
   MarkUnavailable(window);
+}
+
+// Takes one recreation out of the budget, or says there is none left.
+bool TakeRecreation(ULONGLONG now) {
+  if (RecreationsMade >= RecreationLimit && now - RecreationTimes[NextRecreation] < RecreationWindowMs) return false;
+  RecreationTimes[NextRecreation] = now;
+  NextRecreation = (NextRecreation + 1) % RecreationLimit;
+  if (RecreationsMade < RecreationLimit) ++RecreationsMade;
+  return true;
 }
 
 }  // namespace
@@ -94,8 +108,9 @@ HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Control
   RECT bounds;
   GetClientRect(window, &bounds);
   WebViewController->put_Bounds(bounds);
-  WebView->Navigate(WebViewStartPage);
 
+  // Scripts and handlers are in place before the first navigation starts: a
+  // document script reaches only documents whose navigation began after it.
   EventRegistrationToken token;
   auto* navigationStarting = MakeHandler<ICoreWebView2NavigationStartingEventHandler>(OnNavigationStarting);
   WebView->add_NavigationStarting(navigationStarting, &token);
@@ -111,7 +126,18 @@ HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Control
   WebView->add_WebMessageReceived(webMessage, &token);
   if (webMessage) webMessage->Release();
 
+  // The view this handler belongs to, for identity only: an event of a view
+  // already replaced is not acted on.
+  ICoreWebView2* view = WebView.Get();
+  auto* processFailed = MakeHandler<ICoreWebView2ProcessFailedEventHandler>(
+      [window, view](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+        OnProcessFailed(window, view, args);
+      });
+  WebView->add_ProcessFailed(processFailed, &token);
+  if (processFailed) processFailed->Release();
+
   WebView->AddScriptToExecuteOnDocumentCreated(MessageListenerScript, nullptr);
+  WebView->Navigate(WebViewStartPage);
   settings->Release();
   return S_OK;
 }
@@ -131,12 +157,44 @@ HRESULT OnWebMessageReceived(ICoreWebView2*, ICoreWebView2WebMessageReceivedEven
   return S_OK;
 }
 
+HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2ProcessFailedEventArgs* args) {
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+  if (!args || FAILED(args->get_ProcessFailedKind(&kind))) return S_OK;
+  if (!WebView || WebView.Get() != failedView) return S_OK;
+  switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
+      // The view is dead for good. The window, the tray and the tunnel stay
+      // as they are; only the view is built again, as at start.
+      CloseWebView();
+      if (TakeRecreation(GetTickCount64()))
+        RequestWebViewEnvironment(window);
+      else
+        MarkUnavailable(window);
+      break;
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
+      WebView->Reload();
+      break;
+    default:
+      break;
+  }
+  return S_OK;
+}
+
 void PaintWebViewNotice(HWND window, HDC dc) {
   RECT area;
   GetClientRect(window, &area);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, GetSysColor(COLOR_WINDOWTEXT));
   DrawTextW(dc, PickText(WebViewFailedText), -1, &area, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+}
+
+void CloseWebView() {
+  if (!WebViewController) return;
+  WebViewController->put_IsVisible(FALSE);
+  WebViewController->Close();
+  WebViewController.Reset();
+  WebView.Reset();
 }
 
 void ReleaseWebView() {

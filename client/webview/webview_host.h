@@ -30,8 +30,14 @@ HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Control
 HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStartingEventArgs* args);
 HRESULT OnNewWindowRequested(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT OnWebMessageReceived(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args);
+// The runtime lost a process of failedView (the view the handler was
+// registered on): a dead browser gets a new view as at start, at most three
+// times a minute; a dead or hung page is reloaded.
+HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2ProcessFailedEventArgs* args);
 
 // Paints the notice for WebViewUnavailable into the window's client area.
 void PaintWebViewNotice(HWND window, HDC dc);
+// Hides the view, closes it and lets go of controller and view.
+void CloseWebView();
 // End of the process: the view first, then its controller.
 void ReleaseWebView();

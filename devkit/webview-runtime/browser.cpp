@@ -22,7 +22,7 @@ std::map<std::string, PageEventHandler> Pages;  // by session
 std::map<std::string, std::function<void(const std::string&, const std::string&)>> Claims;  // by target
 std::map<std::string, std::string> Unclaimed;       // target -> session, paused, reported before its creation's reply
 std::map<std::string, PopupHandler> Openers;        // by opener target
-std::map<std::string, std::function<void()>> Gone;  // by target
+std::map<std::string, std::function<void(bool)>> Gone;  // by target
 std::map<std::string, std::string> SessionTargets;  // session -> target
 
 constexpr HRESULT NoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
@@ -36,7 +36,7 @@ void TargetGone(const std::string& target) {
   if (it == Gone.end()) return;
   auto gone = std::move(it->second);
   Gone.erase(it);
-  gone();
+  gone(false);
 }
 
 void OnAttached(const Json& params) {
@@ -80,10 +80,12 @@ void OnConnectionEnded() {
   Unclaimed.clear();
   Openers.clear();
   SessionTargets.clear();
+  // Let go of the dead browser's lifeline first: a view told of the end may
+  // ask for a new browser at once, whose lifeline must survive this.
+  ReleaseBrowserLifeline();
   auto gone = std::move(Gone);
   Gone.clear();
-  for (auto& entry : gone) entry.second();
-  ReleaseBrowserLifeline();
+  for (auto& entry : gone) entry.second(true);
 }
 
 void RouteEvent(int generation, const std::string& session, const std::string& method, const Json& params) {
@@ -109,7 +111,9 @@ void RouteEvent(int generation, const std::string& session, const std::string& m
     std::string target = it->second;
     SessionTargets.erase(it);
     TargetGone(target);
-  } else if (method == "Target.targetDestroyed" || method == "Target.targetCrashed") {
+  } else if (method == "Target.targetDestroyed") {
+    // A crashed page is not gone: its target stays and a reload brings it
+    // back, as its own session's Inspector.targetCrashed tells the view.
     TargetGone(params.value("targetId", ""));
   }
 }
@@ -234,6 +238,6 @@ void RoutePopupsOf(const std::string& openerTarget, PopupHandler handler) { Open
 
 void UnroutePopupsOf(const std::string& openerTarget) { Openers.erase(openerTarget); }
 
-void OnTargetGone(const std::string& target, std::function<void()> gone) { Gone[target] = std::move(gone); }
+void OnTargetGone(const std::string& target, std::function<void(bool)> gone) { Gone[target] = std::move(gone); }
 
 void ForgetTarget(const std::string& target) { Gone.erase(target); }

@@ -32,6 +32,7 @@ void CreatePageTarget(std::function<void(const std::string& target, const std::s
 using PopupHandler = std::function<void(const std::string& session, const std::string& target)>;
 void RoutePopupsOf(const std::string& openerTarget, PopupHandler handler);
 void UnroutePopupsOf(const std::string& openerTarget);
-// The target's end (closed, crashed, or detached): called once.
-void OnTargetGone(const std::string& target, std::function<void()> gone);
+// The target's end (closed or detached), or the whole browser's (then
+// browserEnded is true): called once.
+void OnTargetGone(const std::string& target, std::function<void(bool browserEnded)> gone);
 void ForgetTarget(const std::string& target);

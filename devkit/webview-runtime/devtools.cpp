@@ -3,6 +3,7 @@
 #include <winhttp.h>
 #include <objbase.h>
 #include <map>
+#include <memory>
 #include "call_log.h"
 
 namespace {
@@ -17,7 +18,6 @@ HINTERNET Session = nullptr;
 HINTERNET Connection = nullptr;
 HINTERNET Socket = nullptr;
 volatile LONG Connected = 0;
-EventSink Sink;
 
 struct LockSetup {
   LockSetup() {
@@ -48,7 +48,7 @@ void FailPending() {
     if (entry.second) entry.second(Json(), error);
 }
 
-void Dispatch(const std::string& text) {
+void Dispatch(const std::string& text, const EventSink& sink) {
   Json message = Json::parse(text, nullptr, false);
   if (!message.is_object()) return;
   if (message.contains("id")) {
@@ -65,10 +65,18 @@ void Dispatch(const std::string& text) {
   if (method.empty()) return;
   std::string session = message.value("sessionId", "");
   static const Json empty = Json::object();
-  Sink(session, method, message.contains("params") ? message["params"] : empty);
+  sink(session, method, message.contains("params") ? message["params"] : empty);
 }
 
-DWORD WINAPI ReadMessages(void*) {
+// What one reader thread uses: a browser started after this one's end gets
+// a connection and a sink of its own while this thread may still be leaving.
+struct Reader {
+  HINTERNET socket;
+  EventSink sink;
+};
+
+DWORD WINAPI ReadMessages(void* parameter) {
+  std::unique_ptr<Reader> reader(static_cast<Reader*>(parameter));
   // Frames are decoded here with WIC.
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   std::string text;
@@ -76,18 +84,18 @@ DWORD WINAPI ReadMessages(void*) {
   for (;;) {
     DWORD got = 0;
     WINHTTP_WEB_SOCKET_BUFFER_TYPE type;
-    DWORD error = WinHttpWebSocketReceive(Socket, &chunk[0], ReceiveChunk, &got, &type);
+    DWORD error = WinHttpWebSocketReceive(reader->socket, &chunk[0], ReceiveChunk, &got, &type);
     if (error != NO_ERROR || type == WINHTTP_WEB_SOCKET_CLOSE_BUFFER_TYPE) break;
     text.append(chunk.data(), got);
     if (type == WINHTTP_WEB_SOCKET_UTF8_FRAGMENT_BUFFER_TYPE || type == WINHTTP_WEB_SOCKET_BINARY_FRAGMENT_BUFFER_TYPE)
       continue;
-    Dispatch(text);
+    Dispatch(text, reader->sink);
     text.clear();
   }
   InterlockedExchange(&Connected, 0);
   Log(L"DevTools.disconnected");
   FailPending();
-  Sink(std::string(), std::string(), Json());
+  reader->sink(std::string(), std::string(), Json());
   return 0;
 }
 
@@ -99,7 +107,6 @@ bool ConnectDevTools(int port, const std::wstring& path, EventSink sink) {
     if (*handle) WinHttpCloseHandle(*handle);
     *handle = nullptr;
   }
-  Sink = std::move(sink);
   Session = WinHttpOpen(L"NorvWebViewRuntime", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                         WINHTTP_NO_PROXY_BYPASS, 0);
   if (!Session) return false;
@@ -115,12 +122,14 @@ bool ConnectDevTools(int port, const std::wstring& path, EventSink sink) {
   WinHttpCloseHandle(request);
   if (!Socket) return false;
   InterlockedExchange(&Connected, 1);
-  HANDLE reader = CreateThread(nullptr, 0, ReadMessages, nullptr, 0, nullptr);
-  if (!reader) {
+  auto* reader = new Reader{Socket, std::move(sink)};
+  HANDLE thread = CreateThread(nullptr, 0, ReadMessages, reader, 0, nullptr);
+  if (!thread) {
+    delete reader;
     InterlockedExchange(&Connected, 0);
     return false;
   }
-  CloseHandle(reader);
+  CloseHandle(thread);
   return true;
 }
 

@@ -60,3 +60,33 @@ ComObject* CreateWebMessageArgs(const std::string& payload) {
   }();
   return CreateTextArgs(table, L"WebMessageArgs", IID_ICoreWebView2WebMessageReceivedEventArgs, Wide(payload));
 }
+
+namespace {
+
+struct KindArgs {
+  ComObject com;
+  COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+};
+
+void DestroyKindArgs(ComObject* self) { delete reinterpret_cast<KindArgs*>(self); }
+
+HRESULT STDMETHODCALLTYPE GetProcessFailedKind(ComObject* self, COREWEBVIEW2_PROCESS_FAILED_KIND* kind) {
+  Log(L"ProcessFailedArgs.get_ProcessFailedKind");
+  if (!kind) return E_POINTER;
+  *kind = reinterpret_cast<KindArgs*>(self)->kind;
+  return S_OK;
+}
+
+}  // namespace
+
+ComObject* CreateProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+  static const Vtable table = [] {
+    Vtable t = SparseVtable();
+    FILL_SLOT(t, 3, ICoreWebView2ProcessFailedEventArgs, get_ProcessFailedKind, GetProcessFailedKind);
+    return t;
+  }();
+  auto* args = new KindArgs;
+  InitObject(&args->com, table, L"ProcessFailedArgs", IID_ICoreWebView2ProcessFailedEventArgs, DestroyKindArgs);
+  args->kind = kind;
+  return &args->com;
+}

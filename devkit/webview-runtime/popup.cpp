@@ -61,7 +61,7 @@ void OpenPopup(WebView* view, const std::string& session, const std::string& tar
   RoutePageSession(session, [popup](const std::string& method, const Json& params) {
     OnPopupEvent(popup, method, params);
   });
-  OnTargetGone(target, [popup] { DestroyPopup(popup); });
+  OnTargetGone(target, [popup](bool) { DestroyPopup(popup); });
   SetPageCloseHandler(page, [target] { SendCommand("Target.closeTarget", {{"targetId", target}}); });
   SendCommand("Page.enable", Json::object(), session);
   ApplyPageViewport(page);

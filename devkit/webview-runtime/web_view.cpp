@@ -1,4 +1,5 @@
 #include "web_view.h"
+#include <algorithm>
 #include <memory>
 #include "browser.h"
 #include "call_log.h"
@@ -84,6 +85,74 @@ void RaiseWebMessage(WebView* view, const std::string& payload) {
   DropObject(args);
 }
 
+void RaiseProcessFailed(WebView* view, COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+  ComObject* args = CreateProcessFailedArgs(kind);
+  if (!args) return;
+  Log(L"ProcessFailed " + std::to_wstring(static_cast<int>(kind)));
+  ForEachHandler<ICoreWebView2ProcessFailedEventHandler>(view->processFailed, [&](auto* handler) {
+    handler->Invoke(WebViewInterface(view), AsInterface<ICoreWebView2ProcessFailedEventArgs>(args));
+  });
+  DropObject(args);
+}
+
+void SendDocumentScript(WebView* view, const std::string& source,
+                        ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* handler) {
+  SendCommand("Page.addScriptToEvaluateOnNewDocument", {{"source", source}}, view->session,
+              [handler](const Json& result, const Json& error) {
+                if (!handler) return;
+                const HRESULT code = error.is_null() ? S_OK : E_FAIL;
+                const std::wstring id = Wide(result.is_object() ? result.value("identifier", "") : std::string());
+                Deliver([handler, code, id] {
+                  handler->Invoke(code, id.c_str());
+                  Log(L"AddScriptCompletedHandler.Release " + std::to_wstring(handler->Release()));
+                });
+              });
+}
+
+// One navigation of the client's has reached its document (or failed, or
+// been given up); once none is on its way, the scripts held meanwhile go in.
+void SettleNavigation(WebView* view) {
+  if (view->navigationsInFlight > 0) --view->navigationsInFlight;
+  if (view->navigationsInFlight > 0 || view->closed) return;
+  auto held = std::move(view->heldScripts);
+  view->heldScripts.clear();
+  for (auto& script : held) SendDocumentScript(view, script.source, script.completion);
+}
+
+void OnNavigateReply(WebView* view, const Json& result, const Json& error) {
+  const std::string loader = result.is_object() ? result.value("loaderId", "") : std::string();
+  const bool failed = !error.is_null() || !result.is_object() || !result.value("errorText", "").empty();
+  if (failed || loader.empty() || loader == view->lastCommittedLoader) {
+    SettleNavigation(view);
+    return;
+  }
+  view->awaitedLoaders.push_back(loader);
+}
+
+void OnMainFrameCommitted(WebView* view, const std::string& loader) {
+  view->lastCommittedLoader = loader;
+  auto awaited = std::find(view->awaitedLoaders.begin(), view->awaitedLoaders.end(), loader);
+  if (awaited == view->awaitedLoaders.end()) return;
+  view->awaitedLoaders.erase(awaited);
+  SettleNavigation(view);
+}
+
+// The frame stopped loading without committing what we waited for (a 204,
+// a navigation replaced by another): nothing of it will come.
+void OnMainFrameStopped(WebView* view) {
+  auto awaited = std::move(view->awaitedLoaders);
+  view->awaitedLoaders.clear();
+  for (size_t i = 0; i < awaited.size(); ++i) SettleNavigation(view);
+}
+
+void DropHeldScripts(WebView* view) {
+  auto held = std::move(view->heldScripts);
+  view->heldScripts.clear();
+  for (auto& script : held)
+    if (script.completion)
+      Log(L"AddScriptCompletedHandler.Release " + std::to_wstring(script.completion->Release()));
+}
+
 struct DialogRequest {
   std::string session;
   std::string type;
@@ -136,8 +205,13 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
     if (frame.value("id", "") != view->target) return;
     view->url = frame.value("url", "");
     view->errorDocument = frame.contains("unreachableUrl");
+    OnMainFrameCommitted(view, frame.value("loaderId", ""));
     Log(L"WebView.document " + Wide(view->url));
     SetPageBlank(view->page, view->errorDocument && !view->settings[IsBuiltInErrorPageEnabled]);
+  } else if (method == "Page.frameStoppedLoading") {
+    if (params.value("frameId", "") == view->target) OnMainFrameStopped(view);
+  } else if (method == "Inspector.targetCrashed") {
+    RaiseProcessFailed(view, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") == view->target) view->url = params.value("url", "");
   } else if (method == "Runtime.executionContextCreated") {
@@ -181,14 +255,32 @@ HRESULT STDMETHODCALLTYPE Navigate(ComObject* self, LPCWSTR uri) {
   WebView* view = From(self);
   if (view->closed) return ClosedError;
   if (address.empty()) return E_INVALIDARG;
-  // Started from the loop, after the current callback: document scripts the
-  // client adds right after Navigate apply to this document too.
+  // Started now: a document script added after this call is not the new
+  // document's (SettleNavigation).
+  ++view->navigationsInFlight;
   HoldObject(self);
-  Deliver([view, address] {
-    if (!view->closed) SendCommand("Page.navigate", {{"url", Utf8(address)}}, view->session);
-    DropObject(&view->com);
-  });
+  SendCommand("Page.navigate", {{"url", Utf8(address)}}, view->session,
+              [view](const Json& result, const Json& error) {
+                Deliver([view, result, error] {
+                  if (!view->closed) OnNavigateReply(view, result, error);
+                  DropObject(&view->com);
+                });
+              });
   return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE Reload(ComObject* self) {
+  Log(L"WebView.Reload");
+  WebView* view = From(self);
+  if (view->closed) return ClosedError;
+  SendCommand("Page.reload", Json::object(), view->session);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE AddProcessFailed(ComObject* self, ICoreWebView2ProcessFailedEventHandler* handler,
+                                           EventRegistrationToken* token) {
+  Log(L"WebView.add_ProcessFailed");
+  return Register(From(self), &From(self)->processFailed, handler, token);
 }
 
 HRESULT STDMETHODCALLTYPE AddNavigationStarting(ComObject* self, ICoreWebView2NavigationStartingEventHandler* handler,
@@ -217,16 +309,12 @@ HRESULT STDMETHODCALLTYPE AddDocumentScript(ComObject* self, LPCWSTR javaScript,
   if (view->closed) return ClosedError;
   if (!javaScript) return E_INVALIDARG;
   if (handler) handler->AddRef();
-  SendCommand("Page.addScriptToEvaluateOnNewDocument", {{"source", Utf8(script)}}, view->session,
-              [handler](const Json& result, const Json& error) {
-                if (!handler) return;
-                const HRESULT code = error.is_null() ? S_OK : E_FAIL;
-                const std::wstring id = Wide(result.is_object() ? result.value("identifier", "") : std::string());
-                Deliver([handler, code, id] {
-                  handler->Invoke(code, id.c_str());
-                  Log(L"AddScriptCompletedHandler.Release " + std::to_wstring(handler->Release()));
-                });
-              });
+  if (view->navigationsInFlight > 0) {
+    Log(L"WebView.script held for the next document");
+    view->heldScripts.push_back({Utf8(script), handler});
+    return S_OK;
+  }
+  SendDocumentScript(view, Utf8(script), handler);
   return S_OK;
 }
 
@@ -261,8 +349,10 @@ const Vtable& WebViewVtable() {
     FILL_SLOT(t, 3, ICoreWebView2, get_Settings, GetSettings);
     FILL_SLOT(t, 5, ICoreWebView2, Navigate, Navigate);
     FILL_SLOT(t, 7, ICoreWebView2, add_NavigationStarting, AddNavigationStarting);
+    FILL_SLOT(t, 25, ICoreWebView2, add_ProcessFailed, AddProcessFailed);
     FILL_SLOT(t, 27, ICoreWebView2, AddScriptToExecuteOnDocumentCreated, AddDocumentScript);
     FILL_SLOT(t, 29, ICoreWebView2, ExecuteScript, ExecuteScript);
+    FILL_SLOT(t, 31, ICoreWebView2, Reload, Reload);
     FILL_SLOT(t, 34, ICoreWebView2, add_WebMessageReceived, AddWebMessageReceived);
     FILL_SLOT(t, 44, ICoreWebView2, add_NewWindowRequested, AddNewWindowRequested);
     return t;
@@ -291,6 +381,9 @@ void PreparePageSession(const std::string& session, const RECT& bounds, std::fun
         {"mobile", false}}},
       {"Runtime.runIfWaitingForDebugger", Json::object()},
   };
+  // A crashed renderer is told by this domain; a browser without it still
+  // serves the page.
+  SendCommand("Inspector.enable", Json::object(), session);
   auto progress = std::make_shared<Progress>();
   progress->left = static_cast<int>(commands.size());
   progress->done = std::move(done);
@@ -320,9 +413,14 @@ WebView* CreateWebView(HWND parent, const RECT& bounds, const std::string& targe
   RoutePopupsOf(target, [view](const std::string& popupSession, const std::string& popupTarget) {
     OnNewTarget(view, popupSession, popupTarget);
   });
-  OnTargetGone(target, [view] {
+  OnTargetGone(target, [view](bool browserEnded) {
     Log(L"WebView.target gone");
+    // Nobody asked the browser to end while this view was open: the client
+    // hears of it before the view shuts down.
+    HoldObject(&view->com);
+    if (browserEnded && !view->closed) RaiseProcessFailed(view, COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED);
     ShutdownWebView(view);
+    DropObject(&view->com);
   });
   // The runtime's default: visible.
   SetPageVisible(page, true);
@@ -343,6 +441,8 @@ void ShutdownWebView(WebView* view) {
   ReleaseRegistrations(&view->navigationStarting, L"NavigationStartingHandler");
   ReleaseRegistrations(&view->newWindowRequested, L"NewWindowRequestedHandler");
   ReleaseRegistrations(&view->webMessageReceived, L"WebMessageReceivedHandler");
+  ReleaseRegistrations(&view->processFailed, L"ProcessFailedHandler");
+  DropHeldScripts(view);
   ReleaseBrowser();
   DropObject(&view->com);
 }

@@ -33,6 +33,13 @@ struct HandlerRegistration {
   IUnknown* handler;  // one reference held while registered
 };
 
+// A document script added while a navigation the client started has not yet
+// reached its document: it is registered once that navigation settles.
+struct HeldScript {
+  std::string source;
+  ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler* completion;  // referenced, or null
+};
+
 struct WindowOpen {
   std::string url;
   int width;
@@ -53,6 +60,11 @@ struct WebView {
   std::vector<HandlerRegistration> navigationStarting;
   std::vector<HandlerRegistration> newWindowRequested;
   std::vector<HandlerRegistration> webMessageReceived;
+  std::vector<HandlerRegistration> processFailed;
+  int navigationsInFlight = 0;          // Navigate calls whose document has not committed yet
+  std::vector<std::string> awaitedLoaders;  // loader ids of those navigations, once the browser named them
+  std::string lastCommittedLoader;
+  std::vector<HeldScript> heldScripts;
   std::deque<WindowOpen> windowOpens;                          // Page.windowOpen not yet matched to a target
   std::deque<std::pair<std::string, std::string>> newTargets;  // (session, target) not yet matched
   std::vector<Popup*> popups;
@@ -80,6 +92,7 @@ ComObject* CreateNavigationStartingArgs(const std::wstring& uri);
 ComObject* CreateNewWindowRequestedArgs(const std::wstring& uri);
 // payload is the JSON text the page posted.
 ComObject* CreateWebMessageArgs(const std::string& payload);
+ComObject* CreateProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind);
 
 // popup.cpp: the default handling of new windows, a top-level window of the
 // runtime's own for each.

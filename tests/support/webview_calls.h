@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// From the controller's view to the second document script; the put_Bounds
+// From the controller's view to the first navigation, which comes after
+// every script and handler; the put_Bounds
 // line is left out when boundsCall is empty.
 inline std::vector<std::string> ConfigureViewCalls(const std::string& boundsCall) {
   std::vector<std::string> calls = {
@@ -21,13 +22,14 @@ inline std::vector<std::string> ConfigureViewCalls(const std::string& boundsCall
   };
   if (!boundsCall.empty()) calls.push_back(boundsCall);
   calls.insert(calls.end(), {
-      "WebView.Navigate http://127.0.0.1:13001",
       "WebView.add_NavigationStarting",
       "WebView.AddScriptToExecuteOnDocumentCreated Object.freeze(Object);",
       "WebView.add_NewWindowRequested",
       "WebView.add_WebMessageReceived",
+      "WebView.add_ProcessFailed",
       "WebView.AddScriptToExecuteOnDocumentCreated window.chrome.webview.addEventListener('message', event => "
       "alert(event.data));window.chrome.webview.postMessage(window.document.URL);",
+      "WebView.Navigate http://127.0.0.1:13001",
   });
   return calls;
 }

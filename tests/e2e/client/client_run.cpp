@@ -90,3 +90,35 @@ bool MessageLoopAnswers(HWND window, DWORD timeoutMs) {
   DWORD_PTR result = 0;
   return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
 }
+
+HWND OpenMenu() {
+  HWND menu = nullptr;
+  WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, LivenessMs);
+  return menu;
+}
+
+bool ChooseFromTrayMenu(HWND window, int position) {
+  PostMessageW(window, WM_TRAYICON, 0, WM_RBUTTONDOWN);
+  HWND menu = OpenMenu();
+  if (!menu) return false;
+  for (int i = 0; i < position; ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  return WaitUntil([] { return FindWindowW(L"#32768", nullptr) == nullptr ||
+                               !IsWindowVisible(FindWindowW(L"#32768", nullptr)); },
+                   LivenessMs);
+}
+
+std::vector<unsigned long> BrowserPids(const ClientRun& client) {
+  std::vector<unsigned long> pids;
+  for (const auto& line : Lines(ReadFileText(client.WebViewLog())))
+    if (line.rfind("Browser.started pid=", 0) == 0) pids.push_back(strtoul(line.c_str() + 20, nullptr, 10));
+  return pids;
+}
+
+bool LinuxProcessRuns(unsigned long pid) {
+  return GetFileAttributesW((L"Z:\\proc\\" + std::to_wstring(pid)).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void KillLinuxProcess(unsigned long pid) {
+  RunProcess(L"Z:\\bin\\bash", L"-c \"kill -KILL " + std::to_wstring(pid) + L"\"");
+}

@@ -56,3 +56,15 @@ std::wstring WindowText(HWND window);
 // A message sent to the window came back: its thread has handled everything
 // sent to it before.
 bool MessageLoopAnswers(HWND window, DWORD timeoutMs = LivenessMs);
+
+// The menu of the tray icon, open and shown; null when it does not come.
+HWND OpenMenu();
+// Right-click on the icon, then the item at `position` (1-based) by keys.
+bool ChooseFromTrayMenu(HWND window, int position);
+
+// The Linux process ids of the browsers the development runtime started for
+// the client, in order (its log's "Browser.started pid=" lines).
+std::vector<unsigned long> BrowserPids(const ClientRun& client);
+bool LinuxProcessRuns(unsigned long pid);
+// Ends a Linux process as a crash would, with no word to anyone.
+void KillLinuxProcess(unsigned long pid);

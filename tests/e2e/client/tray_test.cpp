@@ -130,24 +130,6 @@ void ExpectBalloon(HWND icon, DWORD startTick, const std::wstring& text, DWORD i
   EXPECT_EQ(L"NorvVPN", TrayIconTip(icon));  // the tooltip stays
 }
 
-HWND OpenMenu() {
-  HWND menu = nullptr;
-  WaitUntil([&] { return (menu = FindWindowW(L"#32768", nullptr)) != nullptr && IsWindowVisible(menu); }, LivenessMs);
-  return menu;
-}
-
-// Right-click on the icon, then the item at `position` (1-based) by keys.
-bool ChooseFromTrayMenu(HWND window, int position) {
-  PostMessageW(window, WM_TRAYICON, 0, WM_RBUTTONDOWN);
-  HWND menu = OpenMenu();
-  if (!menu) return false;
-  for (int i = 0; i < position; ++i) PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
-  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
-  return WaitUntil([] { return FindWindowW(L"#32768", nullptr) == nullptr ||
-                               !IsWindowVisible(FindWindowW(L"#32768", nullptr)); },
-                   LivenessMs);
-}
-
 TEST(TrayIcon, ThereFromStartStaysWhileHiddenAndGoesWhenTheLoopEndsHidden) {
   ClientRun client(WithoutStandIns());
   HWND window = nullptr, icon = nullptr;

@@ -25,18 +25,6 @@ size_t CountLines(const ClientRun& client, const std::string& prefix) {
                        [&](const std::string& line) { return line.compare(0, prefix.size(), prefix) == 0; });
 }
 
-unsigned long BrowserPid(const ClientRun& client) {
-  for (const auto& line : LogLines(client)) {
-    size_t at = line.find("Browser.started pid=");
-    if (at == 0) return strtoul(line.c_str() + 20, nullptr, 10);
-  }
-  return 0;
-}
-
-bool LinuxProcessRuns(unsigned long pid) {
-  return GetFileAttributesW((L"Z:\\proc\\" + std::to_wstring(pid)).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // The lines of `lines` that are in `wanted`, in their order.
 std::vector<std::string> Only(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
   std::vector<std::string> kept;
@@ -188,7 +176,7 @@ TEST(WebViewHostEndToEnd, TheViewAndTheBrowserEndWithTheWindowOrTheKilledClient)
     ClientRun client;
     HWND window = nullptr;
     ASSERT_NO_FATAL_FAILURE(StartWithPage(client, &window));
-    const unsigned long browser = BrowserPid(client);
+    const unsigned long browser = BrowserPids(client).front();
     ASSERT_TRUE(LinuxProcessRuns(browser));
     // WM_DESTROY: the view and its page are closed, then the browser ends.
     PostMessageW(window, WM_DESTROY, 0, 0);
@@ -203,8 +191,8 @@ TEST(WebViewHostEndToEnd, TheViewAndTheBrowserEndWithTheWindowOrTheKilledClient)
     ClientRun client;
     ASSERT_TRUE(client.Start());
     ASSERT_NE(nullptr, client.WaitForWindow());
-    ASSERT_TRUE(WaitUntil([&] { return BrowserPid(client) != 0; }, LivenessMs));
-    const unsigned long browser = BrowserPid(client);
+    ASSERT_TRUE(WaitUntil([&] { return !BrowserPids(client).empty(); }, LivenessMs));
+    const unsigned long browser = BrowserPids(client).front();
     client.Process().Kill();
     EXPECT_TRUE(WaitUntil([&] { return !LinuxProcessRuns(browser); }, LivenessMs)) << "the browser outlived its client";
   }

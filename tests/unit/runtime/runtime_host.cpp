@@ -168,7 +168,11 @@ bool RuntimeHost::WaitForLog(const std::string& line, DWORD timeoutMs) {
 }
 
 bool RuntimeHost::WaitForPaintedFrame() {
-  return PumpUntil([&] { return HasPaintedFrame(Log()); });
+  // The first frames of a new document can still be blank.
+  return PumpUntil([&] {
+    HWND page = FindChildOfClass(window, L"NorvWebViewPage");
+    return HasPaintedFrame(Log()) && page && NonWhitePixels(page) > 0;
+  });
 }
 
 std::string RuntimeHost::LogValue(const std::string& name) const {

@@ -44,8 +44,8 @@ class RuntimeHost {
   std::vector<std::string> Log() const { return Lines(ReadFileText(logPath)); }
   bool LogHas(const std::string& line) const;
   bool WaitForLog(const std::string& line, DWORD timeoutMs = LivenessMs);
-  // A page frame painted; "Frame.painted N" counts the frames received, and
-  // one paint may take several, so N need not be 1.
+  // A page frame painted with something on it; "Frame.painted N" counts the
+  // frames received, and one paint may take several, so N need not be 1.
   bool WaitForPaintedFrame();
   // The value after "name=" in the first log line with it, e.g. "pid".
   std::string LogValue(const std::string& name) const;

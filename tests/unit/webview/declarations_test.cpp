@@ -77,8 +77,10 @@ TEST(WebView2Slots, CoreWebView2) {
   EXPECT_EQ(5, SLOT_OF(ICoreWebView2, Navigate(L"http://127.0.0.1:13001")));
   EXPECT_EQ(7, SLOT_OF(ICoreWebView2, add_NavigationStarting(nullptr, nullptr)));
   EXPECT_EQ(8, SLOT_OF(ICoreWebView2, remove_NavigationStarting(EventRegistrationToken{})));
+  EXPECT_EQ(25, SLOT_OF(ICoreWebView2, add_ProcessFailed(nullptr, nullptr)));
   EXPECT_EQ(27, SLOT_OF(ICoreWebView2, AddScriptToExecuteOnDocumentCreated(L"", nullptr)));
   EXPECT_EQ(29, SLOT_OF(ICoreWebView2, ExecuteScript(L"", nullptr)));
+  EXPECT_EQ(31, SLOT_OF(ICoreWebView2, Reload()));
   EXPECT_EQ(34, SLOT_OF(ICoreWebView2, add_WebMessageReceived(nullptr, nullptr)));
   EXPECT_EQ(35, SLOT_OF(ICoreWebView2, remove_WebMessageReceived(EventRegistrationToken{})));
   EXPECT_EQ(44, SLOT_OF(ICoreWebView2, add_NewWindowRequested(nullptr, nullptr)));
@@ -100,6 +102,7 @@ TEST(WebView2Slots, EventArgs) {
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2NavigationStartingEventArgs, get_Uri(nullptr)));
   EXPECT_EQ(8, SLOT_OF(ICoreWebView2NavigationStartingEventArgs, put_Cancel(TRUE)));
   EXPECT_EQ(5, SLOT_OF(ICoreWebView2WebMessageReceivedEventArgs, TryGetWebMessageAsString(nullptr)));
+  EXPECT_EQ(3, SLOT_OF(ICoreWebView2ProcessFailedEventArgs, get_ProcessFailedKind(nullptr)));
   // This interface orders its pairs put before get.
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2NewWindowRequestedEventArgs, get_Uri(nullptr)));
   EXPECT_EQ(6, SLOT_OF(ICoreWebView2NewWindowRequestedEventArgs, put_Handled(TRUE)));
@@ -113,6 +116,7 @@ TEST(WebView2Slots, HandlersInvokeAtSlot3) {
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2NewWindowRequestedEventHandler, Invoke(nullptr, nullptr)));
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2WebMessageReceivedEventHandler, Invoke(nullptr, nullptr)));
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2ExecuteScriptCompletedHandler, Invoke(S_OK, L"null")));
+  EXPECT_EQ(3, SLOT_OF(ICoreWebView2ProcessFailedEventHandler, Invoke(nullptr, nullptr)));
 }
 
 namespace {
@@ -152,6 +156,8 @@ TEST(WebView2Iids, MatchThePublishedStringsAndUuidof) {
       IID_CASE(ICoreWebView2NewWindowRequestedEventHandler, L"d4c185fe-c81c-4989-97af-2d3fa7ab5651"),
       IID_CASE(ICoreWebView2WebMessageReceivedEventHandler, L"57213f19-00e6-49fa-8e07-898ea01ecbd2"),
       IID_CASE(ICoreWebView2ExecuteScriptCompletedHandler, L"49511172-cc67-4bca-9923-137112f4c4cc"),
+      IID_CASE(ICoreWebView2ProcessFailedEventHandler, L"79e0aea4-990b-42d9-aa1d-0fcc2e5bc7f1"),
+      IID_CASE(ICoreWebView2ProcessFailedEventArgs, L"8155a9a4-1474-4a86-8cae-151b0fa6b8ca"),
       IID_CASE(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
                L"b99369f3-9b11-47b5-bc6f-8e7895fcea17"),
   };

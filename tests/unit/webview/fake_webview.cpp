@@ -97,6 +97,11 @@ HRESULT STDMETHODCALLTYPE AddHandler(FakeCom* self, IUnknown* handler, EventRegi
 constexpr char AddNavigationStartingName[] = "add_NavigationStarting";
 constexpr char AddNewWindowRequestedName[] = "add_NewWindowRequested";
 constexpr char AddWebMessageReceivedName[] = "add_WebMessageReceived";
+constexpr char AddProcessFailedName[] = "add_ProcessFailed";
+HRESULT STDMETHODCALLTYPE Reload(FakeCom* self) {
+  Record(self, "Reload");
+  return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE AddScript(FakeCom* self, LPCWSTR script, IUnknown* completion) {
   Record(self, "AddScriptToExecuteOnDocumentCreated " + Utf8(script) + (completion ? " +completion" : ""));
@@ -130,8 +135,14 @@ HRESULT STDMETHODCALLTYPE GetText(FakeCom* self, LPWSTR* out) {
   return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE GetKind(FakeCom* self, int* kind) {
+  Record(self, "get_ProcessFailedKind");
+  *kind = self->kind;
+  return S_OK;
+}
+
 FakeCom Make(const Table& table, const char* name, FakeLog* log) {
-  FakeCom fake{table.data(), name, log, 1, nullptr, {}, nullptr, nullptr, nullptr};
+  FakeCom fake{table.data(), name, log, 1, nullptr, {}, nullptr, nullptr, nullptr, 0};
   return fake;
 }
 
@@ -158,8 +169,10 @@ FakeCom MakeFakeWebView(FakeLog* log, FakeCom* settings) {
     t[3] = reinterpret_cast<void*>(&GetChild<GetSettingsName>);
     t[5] = reinterpret_cast<void*>(&Navigate);
     t[7] = reinterpret_cast<void*>(&AddHandler<AddNavigationStartingName>);
+    t[25] = reinterpret_cast<void*>(&AddHandler<AddProcessFailedName>);
     t[27] = reinterpret_cast<void*>(&AddScript);
     t[29] = reinterpret_cast<void*>(&ExecuteScript);
+    t[31] = reinterpret_cast<void*>(&Reload);
     t[34] = reinterpret_cast<void*>(&AddHandler<AddWebMessageReceivedName>);
     t[44] = reinterpret_cast<void*>(&AddHandler<AddNewWindowRequestedName>);
     return t;
@@ -205,6 +218,17 @@ FakeCom MakeFakeMessageArgs(FakeLog* log, const wchar_t* message) {
   }();
   FakeCom fake = Make(table, "MessageArgs", log);
   fake.text = message;
+  return fake;
+}
+
+FakeCom MakeFakeProcessFailedArgs(FakeLog* log, int kind) {
+  static const Table table = [] {
+    Table t = BaseTable();
+    t[3] = reinterpret_cast<void*>(&GetKind);
+    return t;
+  }();
+  FakeCom fake = Make(table, "ProcessFailedArgs", log);
+  fake.kind = kind;
   return fake;
 }
 

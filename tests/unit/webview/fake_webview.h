@@ -23,6 +23,7 @@ struct FakeCom {
   ICoreWebView2ExecuteScriptCompletedHandler* scriptCompletion;  // last ExecuteScript's, referenced
   const wchar_t* text;                  // event args: the Uri or message; null makes the getter fail
   const void* handedOut;                // the last text given out, from CoTaskMemAlloc
+  int kind;                             // ProcessFailed args: the kind reported
 };
 
 // Fresh objects with one reference of their own (held by the test).
@@ -31,6 +32,7 @@ FakeCom MakeFakeWebView(FakeLog* log, FakeCom* settings);
 FakeCom MakeFakeSettings(FakeLog* log);
 FakeCom MakeFakeNavigationArgs(FakeLog* log, const wchar_t* uri);
 FakeCom MakeFakeMessageArgs(FakeLog* log, const wchar_t* message);
+FakeCom MakeFakeProcessFailedArgs(FakeLog* log, int kind);
 void DropFakeReferences(FakeCom* fake);  // releases handlers and completion it holds
 
 template <class Interface>

@@ -40,7 +40,7 @@ TEST_F(WebViewHost, ControllerCreatedConfiguresNavigatesAndRegisters) {
   EXPECT_EQ(1, settings_.refs);          // settings released after use
   EXPECT_EQ(2, controller_.refs);        // ours and the host's
   EXPECT_EQ(2, view_.refs);
-  ASSERT_EQ(3u, view_.handlers.size());  // the runtime holds the only reference to each handler
+  ASSERT_EQ(4u, view_.handlers.size());  // the runtime holds the only reference to each handler
   for (IUnknown* handler : view_.handlers) {
     handler->AddRef();
     EXPECT_EQ(1u, handler->Release());
@@ -96,6 +96,46 @@ TEST_F(WebViewHost, SecondControllerReleasesTheFirstPair) {
   DropFakeReferences(&view);
   EXPECT_EQ(1, controller.refs);
   EXPECT_EQ(1, view.refs);
+}
+
+TEST_F(WebViewHost, AFailedPageReloadsAndADeadBrowserClosesOnlyItsOwnView) {
+  OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller_));
+  ASSERT_EQ(4u, view_.handlers.size());
+  auto* failed = reinterpret_cast<ICoreWebView2ProcessFailedEventHandler*>(view_.handlers[3]);
+  auto raise = [&](ICoreWebView2ProcessFailedEventHandler* handler, FakeCom* sender, int kind) {
+    log_.calls.clear();
+    FakeCom args = MakeFakeProcessFailedArgs(&log_, kind);
+    handler->Invoke(As<ICoreWebView2>(*sender), As<ICoreWebView2ProcessFailedEventArgs>(args));
+    EXPECT_EQ(1, args.refs);
+    return log_.calls;
+  };
+  const std::string kind = "ProcessFailedArgs.get_ProcessFailedKind";
+  EXPECT_EQ((std::vector<std::string>{kind, "WebView.Reload"}), raise(failed, &view_, 1));
+  EXPECT_EQ((std::vector<std::string>{kind, "WebView.Reload"}), raise(failed, &view_, 2));
+  EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 7));
+
+  // The browser gone: the view is hidden, closed and let go, as on WM_DESTROY.
+  EXPECT_EQ((std::vector<std::string>{kind, "Controller.put_IsVisible 0", "Controller.Close"}),
+            raise(failed, &view_, 0));
+  EXPECT_EQ(nullptr, WebViewController.Get());
+  EXPECT_EQ(nullptr, WebView.Get());
+  EXPECT_EQ(1, controller_.refs);
+  EXPECT_EQ(1, view_.refs);
+
+  // Late events of that view touch neither it nor the view that replaced it.
+  EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 0));
+  FakeLog otherLog;
+  FakeCom settings = MakeFakeSettings(&otherLog);
+  FakeCom view = MakeFakeWebView(&otherLog, &settings);
+  FakeCom controller = MakeFakeController(&otherLog, &view);
+  OnControllerCreated(window_, S_OK, As<ICoreWebView2Controller>(controller));
+  otherLog.calls.clear();
+  EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 1));
+  EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 0));
+  EXPECT_TRUE(otherLog.calls.empty());
+  EXPECT_EQ(As<ICoreWebView2Controller>(controller), WebViewController.Get());
+  ReleaseWebView();
+  DropFakeReferences(&view);
 }
 
 TEST_F(WebViewHost, EventTextsAreFreedExactlyOnce) {

@@ -1,0 +1,134 @@
+// The web engine dying under a running client, as a crash or a runtime
+// repair would end it: the client builds its view again as at start, shown
+// or hidden as the window was, with a tray menu that works; and a browser
+// that keeps dying is given up on after three new views in a minute.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <cstdio>
+#include "client_run.h"
+#include "shell/app_state.h"
+
+namespace {
+
+size_t CountLines(const ClientRun& client, const std::string& prefix) {
+  const auto lines = Lines(ReadFileText(client.WebViewLog()));
+  return std::count_if(lines.begin(), lines.end(),
+                       [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+// Lines logged after the last browser start.
+size_t CountSinceLastStart(const ClientRun& client, const std::string& prefix) {
+  const auto lines = Lines(ReadFileText(client.WebViewLog()));
+  size_t count = 0;
+  for (const auto& line : lines) {
+    if (line.rfind("Browser.started ", 0) == 0) count = 0;
+    if (line.rfind(prefix, 0) == 0) ++count;
+  }
+  return count;
+}
+
+size_t SwitchRequests(const DevService& service) {
+  const auto requests = service.Requests();
+  return std::count_if(requests.begin(), requests.end(), [](const std::string& request) {
+    return request == "PUT /api/connectLocation" || request == "PUT /api/disconnectLocation";
+  });
+}
+
+// Kills the browser of the view now shown and waits for the next view's page.
+bool KillBrowserAndWaitForPage(ClientRun& client) {
+  const auto pids = BrowserPids(client);
+  const size_t pages = CountLines(client, "WebMessageReceived http://127.0.0.1:13001/");
+  if (pids.empty()) return false;
+  KillLinuxProcess(pids.back());
+  return WaitUntil([&] { return BrowserPids(client).size() == pids.size() + 1; }, LivenessMs) &&
+         WaitUntil([&] { return CountLines(client, "WebMessageReceived http://127.0.0.1:13001/") > pages; },
+                   LivenessMs);
+}
+
+bool SameSize(HWND page, HWND window) {
+  RECT placed, area;
+  GetClientRect(page, &placed);
+  GetClientRect(window, &area);
+  return placed.right == area.right && placed.bottom == area.bottom;
+}
+
+TEST(EngineDeath, TheViewComesBackShownOrHiddenAndTheMenuWorksAgain) {
+  DevService service;
+  ASSERT_TRUE(service.Start(L"--state 0"));
+  ClientRun client;
+  DWORD started = GetTickCount();
+  ASSERT_TRUE(client.Start());
+  HWND window = client.WaitForWindow();
+  ASSERT_NE(nullptr, window);
+  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "Frame.painted ") > 0; }, LivenessMs));
+  const DWORD firstPaint = GetTickCount() - started;
+  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "WebMessageReceived ") > 0; }, LivenessMs));
+
+  // Shown: a new browser, its page painted at the window's size.
+  started = GetTickCount();
+  ASSERT_TRUE(KillBrowserAndWaitForPage(client));
+  ASSERT_TRUE(WaitUntil([&] { return CountSinceLastStart(client, "Frame.painted ") > 0; }, LivenessMs));
+  const DWORD recovered = GetTickCount() - started;
+  printf("[ measure  ] first page painted %lu ms after start; again %lu ms after the browser was killed (%.2fx)\n",
+         firstPaint, recovered, static_cast<double>(recovered) / (firstPaint ? firstPaint : 1));
+  EXPECT_EQ(1u, CountLines(client, "ProcessFailed 0"));
+  EXPECT_EQ(0u, SwitchRequests(service)) << "the tunnel was touched";
+  HWND page = FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr);
+  ASSERT_NE(nullptr, page);
+  EXPECT_TRUE(IsWindowVisible(page));
+  EXPECT_TRUE(SameSize(page, window));
+  // The switch is off: Connect first.
+  ASSERT_TRUE(ChooseFromTrayMenu(window, 1));
+  EXPECT_TRUE(WaitUntil([&] { return SwitchRequests(service) == 1; }, LivenessMs));
+  EXPECT_EQ("PUT /api/connectLocation", service.Requests().back());
+
+  // Hidden in the tray: it comes back hidden, and the menu still works.
+  SendMessageW(window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(window); }, LivenessMs));
+  ASSERT_TRUE(KillBrowserAndWaitForPage(client));
+  ASSERT_TRUE(MessageLoopAnswers(window));
+  EXPECT_FALSE(IsWindowVisible(window));
+  ASSERT_TRUE(ChooseFromTrayMenu(window, 1));
+  EXPECT_TRUE(WaitUntil([&] { return SwitchRequests(service) == 2; }, LivenessMs));
+  EXPECT_FALSE(IsWindowVisible(window));
+  // Shown again: the page at the window's size.
+  PostMessageW(window, WM_TRAYICON, 0, WM_LBUTTONUP);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
+  page = FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr);
+  ASSERT_NE(nullptr, page);
+  EXPECT_TRUE(WaitUntil([&] { return SameSize(page, window) && IsWindowVisible(page); }, LivenessMs));
+
+  EXPECT_EQ(0, client.Exit());
+}
+
+TEST(EngineDeath, AFourthDeathInAMinuteLeavesTheClientWithoutAViewButAlive) {
+  DevService service;
+  ASSERT_TRUE(service.Start());
+  ClientRun client;
+  ASSERT_TRUE(client.Start());
+  HWND window = client.WaitForWindow();
+  ASSERT_NE(nullptr, window);
+  // Each browser is killed as soon as its view exists, so the four deaths
+  // come well within the minute.
+  for (size_t death = 1; death <= 4; ++death) {
+    ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "WebView.add_ProcessFailed") == death; }, LivenessMs))
+        << "no view before death " << death;
+    const auto pids = BrowserPids(client);
+    ASSERT_EQ(death, pids.size());
+    KillLinuxProcess(pids.back());
+    ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "ProcessFailed 0") == death; }, LivenessMs));
+  }
+  // The handler of the fourth has run once the loop answers: it asked for
+  // no new environment.
+  ASSERT_TRUE(MessageLoopAnswers(window));
+  EXPECT_EQ(4u, CountLines(client, "CreateCoreWebView2EnvironmentWithOptions "));
+  EXPECT_EQ(4u, BrowserPids(client).size());
+  EXPECT_EQ(nullptr, FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr));
+
+  PostMessageW(window, WM_DESTROY, 0, 0);
+  DWORD status = 1;
+  ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
+  EXPECT_EQ(0u, status);
+}
+
+}  // namespace
