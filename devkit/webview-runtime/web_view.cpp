@@ -145,6 +145,34 @@ void OnMainFrameStopped(WebView* view) {
   for (size_t i = 0; i < awaited.size(); ++i) SettleNavigation(view);
 }
 
+void StartNavigation(WebView* view, const std::string& url) {
+  HoldObject(&view->com);
+  SendCommand("Page.navigate", {{"url", url}}, view->session, [view](const Json& result, const Json& error) {
+    Deliver([view, result, error] {
+      if (!view->closed) OnNavigateReply(view, result, error);
+      DropObject(&view->com);
+    });
+  });
+}
+
+// A setting that the browser applies (scripts, the message binding) holds
+// the client's next navigation back until the browser has confirmed it: its
+// reply brings the state along that a new document's renderer starts from.
+void SendSettingCommand(WebView* view, const char* method, const Json& params) {
+  ++view->settingsInFlight;
+  HoldObject(&view->com);
+  SendCommand(method, params, view->session, [view](const Json&, const Json&) {
+    Deliver([view] {
+      if (--view->settingsInFlight == 0 && !view->closed) {
+        auto waiting = std::move(view->waitingNavigations);
+        view->waitingNavigations.clear();
+        for (const auto& url : waiting) StartNavigation(view, url);
+      }
+      DropObject(&view->com);
+    });
+  });
+}
+
 void DropHeldScripts(WebView* view) {
   auto held = std::move(view->heldScripts);
   view->heldScripts.clear();
@@ -258,14 +286,10 @@ HRESULT STDMETHODCALLTYPE Navigate(ComObject* self, LPCWSTR uri) {
   // Started now: a document script added after this call is not the new
   // document's (SettleNavigation).
   ++view->navigationsInFlight;
-  HoldObject(self);
-  SendCommand("Page.navigate", {{"url", Utf8(address)}}, view->session,
-              [view](const Json& result, const Json& error) {
-                Deliver([view, result, error] {
-                  if (!view->closed) OnNavigateReply(view, result, error);
-                  DropObject(&view->com);
-                });
-              });
+  if (view->settingsInFlight > 0)
+    view->waitingNavigations.push_back(Utf8(address));
+  else
+    StartNavigation(view, Utf8(address));
   return S_OK;
 }
 
@@ -457,11 +481,11 @@ void ApplySetting(WebView* view, Setting setting, BOOL value) {
   if (view->closed || previous == view->settings[setting]) return;
   switch (setting) {
     case IsScriptEnabled:
-      SendCommand("Emulation.setScriptExecutionDisabled", {{"value", !value}}, view->session);
+      SendSettingCommand(view, "Emulation.setScriptExecutionDisabled", {{"value", !value}});
       break;
     case IsWebMessageEnabled:
       // Without the binding the next documents get no window.chrome.webview.
-      SendCommand(value ? "Runtime.addBinding" : "Runtime.removeBinding", {{"name", BindingName}}, view->session);
+      SendSettingCommand(view, value ? "Runtime.addBinding" : "Runtime.removeBinding", {{"name", BindingName}});
       break;
     case IsZoomControlEnabled:
       SetPageZoomControl(view->page, value != FALSE);

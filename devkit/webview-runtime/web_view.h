@@ -61,6 +61,8 @@ struct WebView {
   std::vector<HandlerRegistration> newWindowRequested;
   std::vector<HandlerRegistration> webMessageReceived;
   std::vector<HandlerRegistration> processFailed;
+  int settingsInFlight = 0;             // setting commands the browser has not confirmed yet
+  std::vector<std::string> waitingNavigations;  // Navigate calls held until those are confirmed
   int navigationsInFlight = 0;          // Navigate calls whose document has not committed yet
   std::vector<std::string> awaitedLoaders;  // loader ids of those navigations, once the browser named them
   std::string lastCommittedLoader;
