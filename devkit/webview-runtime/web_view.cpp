@@ -239,6 +239,8 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
   } else if (method == "Page.frameStoppedLoading") {
     if (params.value("frameId", "") == view->target) OnMainFrameStopped(view);
   } else if (method == "Inspector.targetCrashed") {
+    // Nothing the crashed renderer was loading will commit.
+    OnMainFrameStopped(view);
     RaiseProcessFailed(view, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") == view->target) view->url = params.value("url", "");

@@ -274,6 +274,30 @@ TEST_F(RuntimeView, APersonsClicksAndKeysReachThePage) {
   EXPECT_EQ(L"http://127.0.0.1:13001/next", host.messages[1]);
 }
 
+TEST_F(RuntimeView, ACrashedPageIsReportedAndComesBackWithAReload) {
+  std::vector<int> kinds;
+  auto* failed = MakeHandler<ICoreWebView2ProcessFailedEventHandler>(
+      [&](ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) {
+        COREWEBVIEW2_PROCESS_FAILED_KIND kind;
+        if (FAILED(args->get_ProcessFailedKind(&kind))) return;
+        kinds.push_back(kind);
+        if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED) sender->Reload();
+      });
+  EventRegistrationToken token;
+  ASSERT_EQ(S_OK, host.view->add_ProcessFailed(failed, &token));
+  failed->Release();
+  host.AddClientScripts();
+  ASSERT_TRUE(host.Navigate(StartPage, 0));
+  // The browser's own address that ends the page's renderer.
+  ASSERT_EQ(S_OK, host.view->Navigate(L"chrome://crash"));
+  ASSERT_TRUE(PumpUntil([&] { return !kinds.empty(); }));
+  EXPECT_EQ(std::vector<int>{1}, kinds);
+  // Reloaded: the page again, with the document scripts.
+  ASSERT_TRUE(PumpUntil([&] { return host.messages.size() == 2; }));
+  EXPECT_EQ(L"http://127.0.0.1:13001/", host.messages[1]);
+  EXPECT_EQ(L"true", PageResult(L"window.sawFrozen"));
+}
+
 TEST_F(RuntimeView, ScriptsAndWebMessagesCanBeSwitchedOff) {
   ICoreWebView2Settings* settings = nullptr;
   host.view->get_Settings(&settings);
