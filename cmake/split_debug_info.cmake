@@ -15,6 +15,7 @@ function(norv_split_debug_info target)
     message(FATAL_ERROR "objcopy or objdump not found (Debian package binutils-mingw-w64-x86-64)")
   endif()
   target_link_options(${target} PRIVATE -Wl,--build-id)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/split_debug_info_step.cmake)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -D OBJCOPY=${CMAKE_OBJCOPY} -D OBJDUMP=${CMAKE_OBJDUMP}
             -D PROGRAM=$<TARGET_FILE:${target}> -P ${PROJECT_SOURCE_DIR}/cmake/split_debug_info_step.cmake
