@@ -120,8 +120,8 @@ def code_of(module, address, target):
 
 # Where the unwinder saw none of our frames (a thread waiting in the system,
 # whose modules' unwind data a minidump does not hold), the return addresses
-# into our code that lie on its stack, innermost first, as Windows debuggers
-# do. A stale one can appear among them.
+# into our code that lie on its stack, innermost first: a stack scan, as crash
+# reporters do. A stale one can appear among them.
 def scanned_frames(target, process, thread, ours):
     sp = thread.GetFrameAtIndex(0).GetSP()
     region = lldb.SBMemoryRegionInfo()
@@ -168,21 +168,25 @@ def print_thread(target, process, thread, ours):
 def main():
     dump = os.environ["NORV_CRASH_DUMP"]
     symbols = os.environ["NORV_CRASH_SYMBOLS"]
+    modules = dump_modules(dump)
     folders = []
-    for name, key in dump_modules(dump):
+    for name, key in modules:
         folder = symbol_folder(symbols, name, key)
         if folder and folder not in folders:
             folders.append(folder)
-        elif not folder and name.lower() in ("norvvpnui.exe", "uninstall-cleaner.exe"):
-            print("No symbols for %s (key %s) in %s" % (name, key, symbols))
     target, process = load(dump, folders)
 
     ours = set()
+    found = set()
     for module in target.module_iter():
         if has_symbols(module):
             ours.add(build_id(module))
+            found.add(module.GetFileSpec().GetFilename().lower())
             print("Symbols: %s, build id %s, from %s" % (module.GetFileSpec().GetFilename(),
                                                         build_id(module), module.GetFileSpec().GetDirectory()))
+    for name, key in modules:
+        if name.lower() in ("norvvpnui.exe", "uninstall-cleaner.exe") and name.lower() not in found:
+            print("No symbols for %s (key %s) in %s" % (name, key, symbols))
     print()
 
     threads = list(process)
@@ -196,5 +200,5 @@ def main():
 
 try:
     main()
-except Exception as error:  # noqa: BLE001 - any failure must reach the shell script
+except Exception as error:  # any failure must reach the shell script as one
     fail("reading the dump failed: %r" % (error,))
