@@ -241,4 +241,4 @@ done
 [ ! -f "${shot%/*}/menu.png" ] || cp "${shot%/*}/menu.png" "$out/"
 phase_end
 
-log "the fresh machine passed: scripts/test.sh and scripts/run.sh --headless (screenshots in $out)"
+log "the fresh machine passed: scripts/test.sh, scripts/read-crash.sh and scripts/run.sh --headless (screenshots in $out)"
