@@ -37,5 +37,7 @@ file(GENERATE OUTPUT ${CPACK_NORV_BUILD_FILES} CONTENT
 set(NORV_DEV_RUNTIME_DLL \"$<TARGET_FILE:webview-runtime>\")
 set(NORV_WINBRAND_DLL \"$<TARGET_FILE:winbrand>\")
 ")
+# package_symbols.cmake reads the build ids with it.
+set(CPACK_NORV_OBJDUMP ${CMAKE_OBJDUMP})
 set(CPACK_NORV_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-pe.sh)
 include(CPack)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The README's two commands on a fresh Debian 12 machine: makes a minimal
 # bookworm root with debootstrap from this machine's package sources, clones
-# the current commit into it, and in a chroot runs, as root, scripts/test.sh
-# and then scripts/run.sh --headless, which must leave its screenshot.
+# the current commit into it, and in a chroot runs, as root, scripts/test.sh,
+# scripts/read-crash.sh on the test's dump of a faulting client (lldb-19 removed
+# first, so that the script installs it), and scripts/run.sh --headless, which
+# must leave its screenshot.
 # Prints the time of each phase. Needs root; downloads a whole system, so it
 # is not part of CI.
 #   scripts/check-fresh-machine.sh [--root DIR] [--keep]
@@ -218,6 +220,16 @@ phase_begin "scripts/test.sh"
 in_root test.log scripts/test.sh || die "scripts/test.sh failed in the fresh root"
 phase_end
 
+# The test's dump of a faulting client read as a maintainer would, with
+# read-crash.sh installing its debugger itself.
+phase_begin "scripts/read-crash.sh without lldb-19 installed"
+in_root read-crash.log bash -c 'DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq lldb-19 >/dev/null &&
+  scripts/read-crash.sh build/crash-dumps/fault.mdmp build/packages-test/symbols' ||
+  die "scripts/read-crash.sh failed in the fresh root"
+grep -q 'PickToolMode.*client/shell/tool_modes.cpp' "$out/read-crash.log" ||
+  die "read-crash.sh did not name PickToolMode in client/shell/tool_modes.cpp (see $out/read-crash.log)"
+phase_end
+
 phase_begin "scripts/run.sh --headless"
 in_root run.log scripts/run.sh --headless || die "scripts/run.sh --headless failed in the fresh root"
 for shot in screenshot connected; do
@@ -229,4 +241,4 @@ done
 [ ! -f "${shot%/*}/menu.png" ] || cp "${shot%/*}/menu.png" "$out/"
 phase_end
 
-log "the fresh machine passed: scripts/test.sh and scripts/run.sh --headless (screenshots in $out)"
+log "the fresh machine passed: scripts/test.sh, scripts/read-crash.sh and scripts/run.sh --headless (screenshots in $out)"

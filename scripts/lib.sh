@@ -8,7 +8,7 @@ NORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 NORV_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
                nlohmann-json3-dev googletest locales iproute2 util-linux
                fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick
-               chromium nsis osslsigncode openssl)
+               chromium nsis osslsigncode openssl lldb-19)
 
 # What the scripts and the build call, each with the package that brings it
 # (a path is checked as a file).
@@ -23,6 +23,7 @@ NORV_PROGRAMS=(wine:wine wineboot:wine wineserver:wine winepath:wine Xvfb:xvfb
                unshare:util-linux ip:iproute2 xdotool:xdotool import:imagemagick
                chromium:chromium makensis:nsis osslsigncode:osslsigncode openssl:openssl
                x86_64-w64-mingw32-objcopy:binutils-mingw-w64-x86-64
+               x86_64-w64-mingw32-objdump:binutils-mingw-w64-x86-64 lldb-19:lldb-19
                /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf:fonts-dejavu-core
                /usr/share/fonts/truetype/wqy/wqy-microhei.ttc:fonts-wqy-microhei)
 
@@ -35,9 +36,11 @@ norv_on_err() {
 }
 trap 'norv_on_err $? "$BASH_COMMAND" "${BASH_SOURCE[0]}" "$LINENO"' ERR
 
+# ensure_packages [PACKAGE...]: the given Debian packages, or all the project needs.
 ensure_packages() {
-  local missing=() p
-  for p in "${NORV_PACKAGES[@]}"; do
+  local missing=() p wanted=("${NORV_PACKAGES[@]}")
+  [ $# -eq 0 ] || wanted=("$@")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then
@@ -59,7 +62,7 @@ ensure_packages() {
     rm -f "$out"
     log "apt-get update and install took $((SECONDS - start)) s"
   fi
-  ensure_programs
+  [ $# -gt 0 ] || ensure_programs
 }
 
 ensure_programs() {

@@ -8,7 +8,9 @@
 #   --attach-signatures DIR   attaches a release's signatures (DIR/<name>.sig) instead: the rebuilt
 #                        installer must then equal the release's byte for byte
 # Installs what is missing, builds in BUILD_DIR (default build/; NORV_NO_BUILD=1
-# takes it as built), and puts the package in PACKAGE_DIR (default BUILD_DIR/packages).
+# takes it as built), and puts the package in PACKAGE_DIR (default BUILD_DIR/packages),
+# with PACKAGE_DIR/symbols beside it: the packaged programs and their .debug files in
+# symbol-store layout, for scripts/read-crash.sh (cmake/package_symbols.cmake).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
@@ -81,4 +83,6 @@ package=$(sed -n 's/^CPack: - package: \(.*\) generated\.$/\1/p' "$out")
 rm -f "$out"
 [ -f "$package" ] || die "cpack named no package it made"
 log "package: $(stat -c %s "$package") bytes"
+[ -d "$PACKAGE_DIR/symbols" ] || die "cpack left no symbols folder in $PACKAGE_DIR"
+log "symbols: $PACKAGE_DIR/symbols, $(du -sb "$PACKAGE_DIR/symbols" | cut -f1) bytes"
 echo "$package"
