@@ -1,9 +1,11 @@
 // The development package (NorvVPN-<version>-win64-dev.exe) installed
 // silently into this prefix, its client run from Program Files, installed
-// again over the running client, and uninstalled while a client runs.
+// again over the running client, neither installed nor uninstalled while
+// another process holds a file, and uninstalled while a client runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,9 @@ constexpr wchar_t Wow32UninstallList[] = L"SOFTWARE\\Wow6432Node\\Microsoft\\Win
 constexpr wchar_t EntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\NorvVPN";
 constexpr wchar_t InstallFolder[] = L"C:\\Program Files\\NorvVPN";
 constexpr wchar_t InstalledClient[] = L"C:\\Program Files\\NorvVPN\\norvvpnui.exe";
+constexpr wchar_t InstalledUninstaller[] = L"C:\\Program Files\\NorvVPN\\uninstall.exe";
+constexpr wchar_t LocalDumpsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\norvvpnui.exe";
 constexpr wchar_t Shortcut[] = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\NorvVPN.lnk";
 constexpr wchar_t InternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 constexpr DWORD InstallerTimeoutMs = 180000;
@@ -36,7 +41,7 @@ RegValue ReadValue(const wchar_t* key, const wchar_t* name, REGSAM view = KEY_WO
   BYTE data[2048] = {};
   DWORD size = sizeof data - sizeof(wchar_t);
   if (RegQueryValueExW(handle, name, nullptr, &value.type, data, &size) == ERROR_SUCCESS) {
-    if (value.type == REG_SZ) value.text = reinterpret_cast<const wchar_t*>(data);
+    if (value.type == REG_SZ || value.type == REG_EXPAND_SZ) value.text = reinterpret_cast<const wchar_t*>(data);
     if (value.type == REG_DWORD) value.number = *reinterpret_cast<const DWORD*>(data);
   }
   RegCloseKey(handle);
@@ -62,6 +67,67 @@ std::vector<std::wstring> NorvEntries() {
   return found;
 }
 
+// Every value of HKLM\key in the native view as "<key> <name> <type> <data>".
+std::vector<std::string> KeyValues(const wchar_t* key) {
+  std::vector<std::string> lines;
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS) return lines;
+  for (DWORD i = 0;; ++i) {
+    wchar_t name[256];
+    BYTE data[2048];
+    DWORD nameLength = 256, size = sizeof data, type = 0;
+    if (RegEnumValueW(handle, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    std::string line = Narrow(key) + " " + Narrow(name) + " " + std::to_string(type) + " ";
+    if ((type == REG_SZ || type == REG_EXPAND_SZ) && size % 2 == 0)
+      line += Narrow(std::wstring(reinterpret_cast<const wchar_t*>(data), size / 2));
+    else if (type == REG_DWORD && size == 4)
+      line += std::to_string(*reinterpret_cast<const DWORD*>(data));
+    else
+      for (DWORD b = 0; b < size; ++b) line += std::to_string(data[b]) + ",";
+    lines.push_back(line);
+  }
+  RegCloseKey(handle);
+  return lines;
+}
+
+// 64-bit FNV-1a of a file's bytes, as text.
+std::string FileHash(const std::wstring& path) {
+  unsigned long long hash = 14695981039346656037ull;
+  for (unsigned char c : ReadFileText(path)) hash = (hash ^ c) * 1099511628211ull;
+  char text[17];
+  snprintf(text, sizeof text, "%016llx", hash);
+  return text;
+}
+
+// What an install leaves: the folder's files with their hashes, the entry,
+// the shortcut and the dump key.
+std::vector<std::string> InstallState() {
+  std::vector<std::string> state;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((std::wstring(InstallFolder) + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring path = std::wstring(InstallFolder) + L"\\" + found.cFileName;
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        state.push_back(Narrow(found.cFileName) + " " + FileHash(path));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  std::sort(state.begin(), state.end());
+  state.push_back(Exists(Shortcut) ? "shortcut " + FileHash(Shortcut) : "no shortcut");
+  for (const wchar_t* key : {EntryKey, LocalDumpsKey})
+    for (const auto& line : KeyValues(key)) state.push_back(line);
+  return state;
+}
+
+bool OpensForWriting(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
 DWORD ReadProxyEnable() {
   DWORD value = 0xFFFF, size = sizeof value;
   RegGetValueW(HKEY_CURRENT_USER, InternetSettings, L"ProxyEnable", RRF_RT_REG_DWORD, nullptr, &value, &size);
@@ -84,6 +150,14 @@ DWORD RunInstaller() {
                      installer.Wait(InstallerTimeoutMs, &status);
   EXPECT_TRUE(ended) << "the installer did not start or end";
   return ended ? status : 0xFFFFFFFF;
+}
+
+// Run in place, as a management tool waits for it: its status is the
+// uninstaller's own, and it leaves itself and the folder.
+DWORD UninstallInPlace() {
+  const ProcessResult run = RunProcess(InstalledUninstaller, L"/S _?=" + std::wstring(InstallFolder), InstallerTimeoutMs);
+  EXPECT_TRUE(run.finished) << "the uninstaller did not end";
+  return run.finished ? run.exitCode : 0xFFFFFFFF;
 }
 
 size_t EditionReports(const DevService& service) {
@@ -141,6 +215,16 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   const RegValue size = ReadValue(EntryKey, L"EstimatedSize");
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), size.type);
   EXPECT_GT(size.number, 1000u);  // KB: the programs and the runtime are several MB
+  // Windows Error Reporting's dump settings for the client, unexpanded.
+  const RegValue dumpFolder = ReadValue(LocalDumpsKey, L"DumpFolder");
+  EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), dumpFolder.type);
+  EXPECT_EQ(L"%LOCALAPPDATA%\\NorvVPN\\CrashDumps", dumpFolder.text);
+  for (const auto& [name, number] : {std::pair(L"DumpCount", 10u), std::pair(L"DumpType", 1u)}) {
+    const RegValue value = ReadValue(LocalDumpsKey, name);
+    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), value.type) << Narrow(name);
+    EXPECT_EQ(number, value.number) << Narrow(name);
+  }
+  EXPECT_EQ(REG_NONE, ReadValue(LocalDumpsKey, L"DumpFolder", KEY_WOW64_32KEY).type);
   // Wine keeps no shortcut properties (its IPropertyStore on a shell link is
   // a stub), so the application id cannot be read back here: the link's
   // target is what can be checked.
@@ -166,6 +250,40 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
     EXPECT_TRUE(Exists(Shortcut));
   }
 
+  // A file held by another process, as by a client in another user's
+  // session: a reinstall stops with status 3 before it changes anything, and
+  // so does an uninstall of the held program. uninstall.exe is one the
+  // installer replaces; the uninstaller deletes it last, itself.
+  const std::vector<std::string> installed = InstallState();
+  for (const wchar_t* name : {L"norvvpnui.exe", L"uninstall.exe"}) {
+    SCOPED_TRACE(Narrow(name));
+    const std::wstring path = std::wstring(InstallFolder) + L"\\" + name;
+    ChildProcess holder;
+    ASSERT_TRUE(holder.Start(HostPathFromEnv("NORV_HOLD_FILE"), L"\"" + path + L"\""));
+    ASSERT_TRUE(WaitUntil([&] { return !OpensForWriting(path); }, LivenessMs)) << "the helper holds nothing";
+    EXPECT_EQ(3u, RunInstaller());
+    EXPECT_EQ(installed, InstallState());
+    if (path == InstalledClient) {
+      EXPECT_EQ(3u, UninstallInPlace());
+      EXPECT_EQ(installed, InstallState());
+    }
+    holder.Kill();
+    ASSERT_TRUE(holder.Wait(LivenessMs));
+  }
+  // Free again, both go through; in place, the uninstaller leaves itself.
+  ASSERT_EQ(0u, UninstallInPlace());
+  const auto line = [](const std::vector<std::string>& state, const std::string& start) {
+    const auto found = std::find_if(state.begin(), state.end(), [&](const std::string& l) { return l.find(start) == 0; });
+    return found == state.end() ? std::string() : *found;
+  };
+  EXPECT_EQ((std::vector<std::string>{line(installed, "uninstall.exe "), "no shortcut"}), InstallState());
+  ASSERT_EQ(0u, RunInstaller());
+  // The shortcut keeps the time stamps of the new files.
+  std::vector<std::string> reinstalled = InstallState();
+  EXPECT_NE("", line(reinstalled, "shortcut "));
+  std::replace(reinstalled.begin(), reinstalled.end(), line(reinstalled, "shortcut "), line(installed, "shortcut "));
+  EXPECT_EQ(installed, reinstalled);
+
   // Uninstalled while a client runs, after `global` set the user's proxy,
   // with a stray entry of an older 32-bit install in the other list.
   ChildProcess client;
@@ -180,6 +298,16 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   RegSetValueExW(stray, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
   RegCloseKey(stray);
   ASSERT_EQ(2u, NorvEntries().size());
+  // A dump the user may still send.
+  wchar_t dumps[MAX_PATH];
+  ExpandEnvironmentStringsW(L"%LOCALAPPDATA%\\NorvVPN", dumps, MAX_PATH);
+  CreateDirectoryW(dumps, nullptr);
+  wcscat_s(dumps, L"\\CrashDumps");
+  ASSERT_TRUE(CreateDirectoryW(dumps, nullptr));
+  const std::wstring dump = std::wstring(dumps) + L"\\norvvpnui.exe.1234.dmp";
+  HANDLE dumpFile = CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, dumpFile);
+  CloseHandle(dumpFile);
 
   start = GetTickCount();
   ProcessResult uninstall = RunProcess(L"C:\\Program Files\\NorvVPN\\uninstall.exe", L"/S", InstallerTimeoutMs);
@@ -193,8 +321,12 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   EXPECT_EQ(0u, ReadProxyEnable());
   EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
   EXPECT_FALSE(Exists(Shortcut));
-  HKEY entry = nullptr;
-  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, EntryKey, 0, KEY_READ | KEY_WOW64_64KEY, &entry));
+  for (const wchar_t* key : {EntryKey, LocalDumpsKey}) {
+    HKEY handle = nullptr;
+    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle))
+        << Narrow(key);
+  }
+  EXPECT_TRUE(Exists(dump));
 }
 
 }  // namespace
