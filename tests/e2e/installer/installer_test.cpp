@@ -140,13 +140,18 @@ bool Contains(const std::vector<std::string>& lines, const std::string& line) {
 
 // Its output goes to a file: the installer's first window starts Wine's
 // desktop process, which would keep pipes of ours open for good.
-DWORD RunInstaller() {
-  RunFolder folder;
+bool StartInstaller(ChildProcess& installer, const std::wstring& exe, const std::wstring& arguments,
+                    const RunFolder& folder) {
   ChildOptions options;
   options.outputFile = folder.File(L"installer.log");
+  return installer.Start(exe, arguments, {}, options);
+}
+
+DWORD RunInstaller() {
+  RunFolder folder;
   ChildProcess installer;
   DWORD status = 0xFFFFFFFF;
-  const bool ended = installer.Start(HostPathFromEnv("NORV_INSTALLER"), L"/S", {}, options) &&
+  const bool ended = StartInstaller(installer, HostPathFromEnv("NORV_INSTALLER"), L"/S", folder) &&
                      installer.Wait(InstallerTimeoutMs, &status);
   EXPECT_TRUE(ended) << "the installer did not start or end";
   return ended ? status : 0xFFFFFFFF;
@@ -327,6 +332,141 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
         << Narrow(key);
   }
   EXPECT_TRUE(Exists(dump));
+}
+
+// The texts of the process's visible top-level windows and their controls, a
+// window's own text first.
+struct ShownWindow {
+  HWND window;
+  std::vector<std::wstring> texts;
+};
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[1024] = {};
+  DWORD_PTR length = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &length);
+  return text;
+}
+
+std::vector<ShownWindow> ShownWindows(DWORD process) {
+  struct Search {
+    DWORD process;
+    std::vector<ShownWindow> found;
+  } search = {process, {}};
+  EnumWindows(
+      [](HWND window, LPARAM context) -> BOOL {
+        auto* search = reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != search->process || !IsWindowVisible(window)) return TRUE;
+        search->found.push_back({window, {TextOf(window)}});
+        EnumChildWindows(
+            window,
+            [](HWND child, LPARAM texts) -> BOOL {
+              if (IsWindowVisible(child)) reinterpret_cast<std::vector<std::wstring>*>(texts)->push_back(TextOf(child));
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search->found.back().texts));
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// The process's window that shows the text, once there.
+HWND WaitForPage(DWORD process, const std::wstring& text) {
+  HWND page = nullptr;
+  WaitUntil(
+      [&] {
+        for (const auto& shown : ShownWindows(process))
+          if (std::count(shown.texts.begin(), shown.texts.end(), text)) page = shown.window;
+        return page != nullptr;
+      },
+      LivenessMs);
+  if (page == nullptr) {
+    std::string shown;
+    for (const auto& window : ShownWindows(process))
+      for (const auto& line : window.texts) shown += "\n  " + Narrow(line);
+    ADD_FAILURE() << "no page \"" << Narrow(text) << "\"; shown:" << shown;
+  }
+  return page;
+}
+
+void Press(HWND dialog, int button) {
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+}
+
+// The pages in the user's UI language: Chinese for 2052 alone, as the
+// client's texts. CTest runs this again under zh_CN and zh_TW (test.cmake).
+TEST(InstallerPages, UserLanguageAndRetryWhileHeld) {
+  if (const char* expected = getenv("NORV_EXPECT_LANGID")) {
+    ASSERT_EQ(atoi(expected), GetUserDefaultUILanguage());
+  }
+  const bool chinese = GetUserDefaultUILanguage() == 2052;
+  const std::wstring setup = chinese ? L"\u6F9C\u73C0VPN \u5B89\u88C5" : L"NorvVPN Setup";
+  const std::wstring uninstall = chinese ? L"\u6F9C\u73C0VPN \u5378\u8F7D" : L"NorvVPN Uninstall";
+  const std::wstring held =
+      chinese ? L"\u6F9C\u73C0VPN\u4ECD\u5728\u8FD0\u884C\uFF08\u53EF\u80FD\u662F\u53E6\u4E00\u4F4D\u7528\u6237\u5728\u4F7F\u7528"
+                L"\uFF09\uFF0C\u6B63\u5728\u5360\u7528\r\nC:\\Program Files\\NorvVPN\\norvvpnui.exe\r\n\u8BF7\u5728\u90A3\u91CC\u9000\u51FA"
+                L"\u5B83\uFF0C\u7136\u540E\u70B9\u51FB\u201C\u91CD\u8BD5\u201D\u3002\u70B9\u51FB\u201C\u53D6\u6D88\u201D\u5C06\u4E0D\u505A"
+                L"\u4EFB\u4F55\u66F4\u6539\u3002"
+              : L"NorvVPN is still running, perhaps for another user, and holds \r\nC:\\Program Files\\NorvVPN\\norvvpnui.exe"
+                L"\r\nQuit it there and choose Retry. Cancel leaves everything as it is.";
+  ASSERT_FALSE(Exists(InstallFolder)) << "a copy is installed already";
+  ASSERT_EQ(0u, RunInstaller());
+  // Whatever fails, the next test finds nothing installed.
+  struct Removal {
+    ~Removal() {
+      if (Exists(InstalledUninstaller)) UninstallInPlace();
+      DeleteFileW(InstalledUninstaller);
+      RemoveDirectoryW(InstallFolder);
+    }
+  } removal;
+
+  RunFolder folder;
+  ChildProcess holder, installer;
+  ASSERT_TRUE(holder.Start(HostPathFromEnv("NORV_HOLD_FILE"), L"\"" + std::wstring(InstalledClient) + L"\""));
+  ASSERT_TRUE(WaitUntil([&] { return !OpensForWriting(InstalledClient); }, LivenessMs));
+  ASSERT_TRUE(StartInstaller(installer, HostPathFromEnv("NORV_INSTALLER"), L"", folder));
+  HWND page = WaitForPage(installer.Id(),
+                          chinese ? L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F" : L"Welcome to NorvVPN Setup");
+  ASSERT_NE(nullptr, page);
+  EXPECT_EQ(setup, TextOf(page));
+  Press(page, IDOK);
+  ASSERT_NE(nullptr, WaitForPage(installer.Id(), InstallFolder));
+  Press(page, IDOK);
+  // Held: the message comes back after Retry until the file is free.
+  HWND message = WaitForPage(installer.Id(), held);
+  ASSERT_NE(nullptr, message);
+  Press(message, IDRETRY);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(message); }, LivenessMs));
+  message = WaitForPage(installer.Id(), held);
+  ASSERT_NE(nullptr, message);
+  holder.Kill();
+  Press(message, IDRETRY);
+  ASSERT_NE(nullptr, WaitForPage(installer.Id(),
+                                 chinese ? L"\u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F\u7ED3\u675F" : L"Completing NorvVPN Setup"));
+  Press(page, IDOK);
+  DWORD status = 0xFFFFFFFF;
+  ASSERT_TRUE(installer.Wait(InstallerTimeoutMs, &status));
+  EXPECT_EQ(0u, status);
+
+  // The uninstaller in place, so that its window is this process's.
+  ChildProcess uninstaller;
+  ASSERT_TRUE(StartInstaller(uninstaller, InstalledUninstaller, L"_?=" + std::wstring(InstallFolder), folder));
+  page = WaitForPage(uninstaller.Id(),
+                     chinese ? L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F" : L"Welcome to NorvVPN Uninstall");
+  ASSERT_NE(nullptr, page);
+  EXPECT_EQ(uninstall, TextOf(page));
+  Press(page, IDOK);
+  ASSERT_NE(nullptr, WaitForPage(uninstaller.Id(), InstallFolder));
+  Press(page, IDOK);
+  ASSERT_NE(nullptr, WaitForPage(uninstaller.Id(),
+                                 chinese ? L"\u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F\u7ED3\u675F" : L"Completing NorvVPN Uninstall"));
+  Press(page, IDOK);
+  ASSERT_TRUE(uninstaller.Wait(InstallerTimeoutMs, &status));
+  EXPECT_EQ(0u, status);
+  EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
 }
 
 }  // namespace

@@ -22,3 +22,14 @@ set_tests_properties(${TEST_TARGET} PROPERTIES
   ENVIRONMENT "NORV_INSTALLER=${NORV_TEST_PACKAGE};NORV_LOCAL_SERVICE=$<TARGET_FILE:local-service>;NORV_HOLD_FILE=$<TARGET_FILE:hold-file>"
   RESOURCE_LOCK "port13001;uninstall_lists"
   TIMEOUT 900)
+# The pages once more in Chinese (2052) and in zh-TW, which gets English.
+foreach(locale zh_CN:2052 zh_TW:1028)
+  string(REPLACE ":" ";" parts ${locale})
+  list(GET parts 0 name)
+  list(GET parts 1 id)
+  add_test(NAME ${TEST_TARGET}_${name} COMMAND ${TEST_TARGET} --gtest_filter=InstallerPages.*)
+  set_tests_properties(${TEST_TARGET}_${name} PROPERTIES
+    ENVIRONMENT "NORV_INSTALLER=${NORV_TEST_PACKAGE};NORV_HOLD_FILE=$<TARGET_FILE:hold-file>;LANG=${name}.UTF-8;LC_ALL=${name}.UTF-8;NORV_EXPECT_LANGID=${id}"
+    RESOURCE_LOCK uninstall_lists
+    TIMEOUT 600)
+endforeach()
