@@ -160,7 +160,8 @@ DWORD RunInstaller() {
 // Run in place, as a management tool waits for it: its status is the
 // uninstaller's own, and it leaves itself and the folder.
 DWORD UninstallInPlace() {
-  const ProcessResult run = RunProcess(InstalledUninstaller, L"/S _?=" + std::wstring(InstallFolder), InstallerTimeoutMs);
+  const ProcessResult run =
+      RunProcess(InstalledUninstaller, L"/S _?=" + std::wstring(InstallFolder), InstallerTimeoutMs);
   EXPECT_TRUE(run.finished) << "the uninstaller did not end";
   return run.finished ? run.exitCode : 0xFFFFFFFF;
 }
@@ -278,7 +279,8 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   // Free again, both go through; in place, the uninstaller leaves itself.
   ASSERT_EQ(0u, UninstallInPlace());
   const auto line = [](const std::vector<std::string>& state, const std::string& start) {
-    const auto found = std::find_if(state.begin(), state.end(), [&](const std::string& l) { return l.find(start) == 0; });
+    const auto found =
+        std::find_if(state.begin(), state.end(), [&](const std::string& l) { return l.find(start) == 0; });
     return found == state.end() ? std::string() : *found;
   };
   EXPECT_EQ((std::vector<std::string>{line(installed, "uninstall.exe "), "no shortcut"}), InstallState());
@@ -393,8 +395,39 @@ HWND WaitForPage(DWORD process, const std::wstring& text) {
 }
 
 void Press(HWND dialog, int button) {
-  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, button)));
 }
+
+// Titles and texts the pages show: NSIS's own and ours.
+struct PageTexts {
+  const wchar_t* setup;
+  const wchar_t* setupWelcome;
+  const wchar_t* setupFinish;
+  const wchar_t* uninstall;
+  const wchar_t* uninstallWelcome;
+  const wchar_t* uninstallFinish;
+  const wchar_t* held;  // then the file's path and heldEnd
+  const wchar_t* heldEnd;
+};
+
+constexpr PageTexts EnglishPages = {
+    L"NorvVPN Setup", L"Welcome to NorvVPN Setup", L"Completing NorvVPN Setup", L"NorvVPN Uninstall",
+    L"Welcome to NorvVPN Uninstall", L"Completing NorvVPN Uninstall",
+    L"NorvVPN is still running, perhaps for another user. This file is in use:",
+    L"Quit NorvVPN there, then choose Retry. Cancel changes nothing."};
+
+constexpr PageTexts ChinesePages = {
+    L"\u6F9C\u73C0VPN \u5B89\u88C5",
+    L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F",
+    L"\u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F\u7ED3\u675F",
+    L"\u6F9C\u73C0VPN \u5378\u8F7D",
+    L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F",
+    L"\u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F\u7ED3\u675F",
+    L"\u6F9C\u73C0VPN\u4ECD\u5728\u8FD0\u884C\uFF08\u53EF\u80FD\u662F\u53E6\u4E00\u4F4D\u7528\u6237\u5728\u4F7F\u7528"
+    L"\uFF09\u3002\u4EE5\u4E0B\u6587\u4EF6\u6B63\u88AB\u5360\u7528\uFF1A",
+    L"\u8BF7\u5148\u5728\u90A3\u91CC\u9000\u51FA\u6F9C\u73C0VPN\uFF0C\u7136\u540E\u70B9\u51FB\u201C\u91CD\u8BD5\u201D"
+    L"\u3002\u70B9\u51FB\u201C\u53D6\u6D88\u201D\u5C06\u4E0D\u505A\u4EFB\u4F55\u66F4\u6539\u3002"};
 
 // The pages in the user's UI language: Chinese for 2052 alone, as the
 // client's texts. CTest runs this again under zh_CN and zh_TW (test.cmake).
@@ -402,16 +435,8 @@ TEST(InstallerPages, UserLanguageAndRetryWhileHeld) {
   if (const char* expected = getenv("NORV_EXPECT_LANGID")) {
     ASSERT_EQ(atoi(expected), GetUserDefaultUILanguage());
   }
-  const bool chinese = GetUserDefaultUILanguage() == 2052;
-  const std::wstring setup = chinese ? L"\u6F9C\u73C0VPN \u5B89\u88C5" : L"NorvVPN Setup";
-  const std::wstring uninstall = chinese ? L"\u6F9C\u73C0VPN \u5378\u8F7D" : L"NorvVPN Uninstall";
-  const std::wstring held =
-      chinese ? L"\u6F9C\u73C0VPN\u4ECD\u5728\u8FD0\u884C\uFF08\u53EF\u80FD\u662F\u53E6\u4E00\u4F4D\u7528\u6237\u5728\u4F7F\u7528"
-                L"\uFF09\uFF0C\u6B63\u5728\u5360\u7528\r\nC:\\Program Files\\NorvVPN\\norvvpnui.exe\r\n\u8BF7\u5728\u90A3\u91CC\u9000\u51FA"
-                L"\u5B83\uFF0C\u7136\u540E\u70B9\u51FB\u201C\u91CD\u8BD5\u201D\u3002\u70B9\u51FB\u201C\u53D6\u6D88\u201D\u5C06\u4E0D\u505A"
-                L"\u4EFB\u4F55\u66F4\u6539\u3002"
-              : L"NorvVPN is still running, perhaps for another user, and holds \r\nC:\\Program Files\\NorvVPN\\norvvpnui.exe"
-                L"\r\nQuit it there and choose Retry. Cancel leaves everything as it is.";
+  const PageTexts& texts = GetUserDefaultUILanguage() == 2052 ? ChinesePages : EnglishPages;
+  const std::wstring held = std::wstring(texts.held) + L"\r\n" + InstalledClient + L"\r\n" + texts.heldEnd;
   ASSERT_FALSE(Exists(InstallFolder)) << "a copy is installed already";
   ASSERT_EQ(0u, RunInstaller());
   // Whatever fails, the next test finds nothing installed.
@@ -428,10 +453,9 @@ TEST(InstallerPages, UserLanguageAndRetryWhileHeld) {
   ASSERT_TRUE(holder.Start(HostPathFromEnv("NORV_HOLD_FILE"), L"\"" + std::wstring(InstalledClient) + L"\""));
   ASSERT_TRUE(WaitUntil([&] { return !OpensForWriting(InstalledClient); }, LivenessMs));
   ASSERT_TRUE(StartInstaller(installer, HostPathFromEnv("NORV_INSTALLER"), L"", folder));
-  HWND page = WaitForPage(installer.Id(),
-                          chinese ? L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F" : L"Welcome to NorvVPN Setup");
+  HWND page = WaitForPage(installer.Id(), texts.setupWelcome);
   ASSERT_NE(nullptr, page);
-  EXPECT_EQ(setup, TextOf(page));
+  EXPECT_EQ(texts.setup, TextOf(page));
   Press(page, IDOK);
   ASSERT_NE(nullptr, WaitForPage(installer.Id(), InstallFolder));
   Press(page, IDOK);
@@ -444,8 +468,7 @@ TEST(InstallerPages, UserLanguageAndRetryWhileHeld) {
   ASSERT_NE(nullptr, message);
   holder.Kill();
   Press(message, IDRETRY);
-  ASSERT_NE(nullptr, WaitForPage(installer.Id(),
-                                 chinese ? L"\u6F9C\u73C0VPN \u5B89\u88C5\u7A0B\u5E8F\u7ED3\u675F" : L"Completing NorvVPN Setup"));
+  ASSERT_NE(nullptr, WaitForPage(installer.Id(), texts.setupFinish));
   Press(page, IDOK);
   DWORD status = 0xFFFFFFFF;
   ASSERT_TRUE(installer.Wait(InstallerTimeoutMs, &status));
@@ -454,15 +477,13 @@ TEST(InstallerPages, UserLanguageAndRetryWhileHeld) {
   // The uninstaller in place, so that its window is this process's.
   ChildProcess uninstaller;
   ASSERT_TRUE(StartInstaller(uninstaller, InstalledUninstaller, L"_?=" + std::wstring(InstallFolder), folder));
-  page = WaitForPage(uninstaller.Id(),
-                     chinese ? L"\u6B22\u8FCE\u4F7F\u7528 \u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F" : L"Welcome to NorvVPN Uninstall");
+  page = WaitForPage(uninstaller.Id(), texts.uninstallWelcome);
   ASSERT_NE(nullptr, page);
-  EXPECT_EQ(uninstall, TextOf(page));
+  EXPECT_EQ(texts.uninstall, TextOf(page));
   Press(page, IDOK);
   ASSERT_NE(nullptr, WaitForPage(uninstaller.Id(), InstallFolder));
   Press(page, IDOK);
-  ASSERT_NE(nullptr, WaitForPage(uninstaller.Id(),
-                                 chinese ? L"\u6F9C\u73C0VPN \u5378\u8F7D\u7A0B\u5E8F\u7ED3\u675F" : L"Completing NorvVPN Uninstall"));
+  ASSERT_NE(nullptr, WaitForPage(uninstaller.Id(), texts.uninstallFinish));
   Press(page, IDOK);
   ASSERT_TRUE(uninstaller.Wait(InstallerTimeoutMs, &status));
   EXPECT_EQ(0u, status);
