@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,32 +72,21 @@ std::vector<std::string> KeyValues(const wchar_t* key) {
   std::vector<std::string> lines;
   HKEY handle = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS) return lines;
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    BYTE data[2048];
-    DWORD nameLength = 256, size = sizeof data, type = 0;
-    if (RegEnumValueW(handle, i, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
-    std::string line = Narrow(key) + " " + Narrow(name) + " " + std::to_string(type) + " ";
-    if ((type == REG_SZ || type == REG_EXPAND_SZ) && size % 2 == 0)
-      line += Narrow(std::wstring(reinterpret_cast<const wchar_t*>(data), size / 2));
-    else if (type == REG_DWORD && size == 4)
-      line += std::to_string(*reinterpret_cast<const DWORD*>(data));
-    else
-      for (DWORD b = 0; b < size; ++b) line += std::to_string(data[b]) + ",";
-    lines.push_back(line);
+  wchar_t name[256];
+  BYTE data[2048];
+  for (DWORD i = 0, length = 256, size = sizeof data, type = 0;
+       RegEnumValueW(handle, i, name, &length, nullptr, &type, data, &size) == ERROR_SUCCESS;
+       ++i, length = 256, size = sizeof data) {
+    const std::string value =
+        type == REG_DWORD ? std::to_string(*reinterpret_cast<const DWORD*>(data))
+                          : Narrow(std::wstring(reinterpret_cast<const wchar_t*>(data), size / 2).c_str());
+    lines.push_back(Narrow(key) + " " + Narrow(name) + " " + std::to_string(type) + " " + value);
   }
   RegCloseKey(handle);
   return lines;
 }
 
-// 64-bit FNV-1a of a file's bytes, as text.
-std::string FileHash(const std::wstring& path) {
-  unsigned long long hash = 14695981039346656037ull;
-  for (unsigned char c : ReadFileText(path)) hash = (hash ^ c) * 1099511628211ull;
-  char text[17];
-  snprintf(text, sizeof text, "%016llx", hash);
-  return text;
-}
+std::string FileHash(const std::wstring& path) { return std::to_string(std::hash<std::string>{}(ReadFileText(path))); }
 
 // What an install leaves: the folder's files with their hashes, the entry,
 // the shortcut and the dump key.
@@ -305,16 +294,6 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   RegSetValueExW(stray, L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
   RegCloseKey(stray);
   ASSERT_EQ(2u, NorvEntries().size());
-  // A dump the user may still send.
-  wchar_t dumps[MAX_PATH];
-  ExpandEnvironmentStringsW(L"%LOCALAPPDATA%\\NorvVPN", dumps, MAX_PATH);
-  CreateDirectoryW(dumps, nullptr);
-  wcscat_s(dumps, L"\\CrashDumps");
-  ASSERT_TRUE(CreateDirectoryW(dumps, nullptr));
-  const std::wstring dump = std::wstring(dumps) + L"\\norvvpnui.exe.1234.dmp";
-  HANDLE dumpFile = CreateFileW(dump.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, dumpFile);
-  CloseHandle(dumpFile);
 
   start = GetTickCount();
   ProcessResult uninstall = RunProcess(L"C:\\Program Files\\NorvVPN\\uninstall.exe", L"/S", InstallerTimeoutMs);
@@ -333,15 +312,7 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
     EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle))
         << Narrow(key);
   }
-  EXPECT_TRUE(Exists(dump));
 }
-
-// The texts of the process's visible top-level windows and their controls, a
-// window's own text first.
-struct ShownWindow {
-  HWND window;
-  std::vector<std::wstring> texts;
-};
 
 std::wstring TextOf(HWND window) {
   wchar_t text[1024] = {};
@@ -350,45 +321,39 @@ std::wstring TextOf(HWND window) {
   return text;
 }
 
-std::vector<ShownWindow> ShownWindows(DWORD process) {
-  struct Search {
-    DWORD process;
-    std::vector<ShownWindow> found;
-  } search = {process, {}};
+// Each visible window of the process with its top-level window: the pages,
+// their controls and message boxes.
+std::vector<std::pair<HWND, HWND>> ShownWindows(DWORD process) {
+  std::pair<DWORD, std::vector<std::pair<HWND, HWND>>> search = {process, {}};
   EnumWindows(
       [](HWND window, LPARAM context) -> BOOL {
-        auto* search = reinterpret_cast<Search*>(context);
+        auto& [process, found] = *reinterpret_cast<decltype(search)*>(context);
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner != search->process || !IsWindowVisible(window)) return TRUE;
-        search->found.push_back({window, {TextOf(window)}});
-        EnumChildWindows(
-            window,
-            [](HWND child, LPARAM texts) -> BOOL {
-              if (IsWindowVisible(child)) reinterpret_cast<std::vector<std::wstring>*>(texts)->push_back(TextOf(child));
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search->found.back().texts));
+        if (owner != process || !IsWindowVisible(window)) return TRUE;
+        found.push_back({window, window});
+        EnumChildWindows(window, [](HWND child, LPARAM found) -> BOOL {
+          auto& list = *reinterpret_cast<std::vector<std::pair<HWND, HWND>>*>(found);
+          if (IsWindowVisible(child)) list.push_back({list.back().first, child});
+          return TRUE;
+        }, reinterpret_cast<LPARAM>(&found));
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return search.second;
 }
 
-// The process's window that shows the text, once there.
+// The process's top-level window that shows the text, once there.
 HWND WaitForPage(DWORD process, const std::wstring& text) {
   HWND page = nullptr;
-  WaitUntil(
-      [&] {
-        for (const auto& shown : ShownWindows(process))
-          if (std::count(shown.texts.begin(), shown.texts.end(), text)) page = shown.window;
-        return page != nullptr;
-      },
-      LivenessMs);
+  WaitUntil([&] {
+    for (const auto& [top, window] : ShownWindows(process))
+      if (TextOf(window) == text) page = top;
+    return page != nullptr;
+  }, LivenessMs);
   if (page == nullptr) {
     std::string shown;
-    for (const auto& window : ShownWindows(process))
-      for (const auto& line : window.texts) shown += "\n  " + Narrow(line);
+    for (const auto& shownWindow : ShownWindows(process)) shown += "\n  " + Narrow(TextOf(shownWindow.second));
     ADD_FAILURE() << "no page \"" << Narrow(text) << "\"; shown:" << shown;
   }
   return page;
