@@ -176,7 +176,7 @@ void ExpectOneEntryInTheNativeView() {
   EXPECT_EQ(REG_NONE, ReadValue(EntryKey, L"DisplayName", KEY_WOW64_32KEY).type);
 }
 
-TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
+TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
   ASSERT_FALSE(Exists(InstallFolder)) << "a copy is installed already";
   DevService service;
   ASSERT_TRUE(service.Start());
@@ -247,8 +247,9 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
 
   // A file held by another process, as by a client in another user's
   // session: a reinstall stops with status 3 before it changes anything, and
-  // so does an uninstall of the held program. uninstall.exe is one the
-  // installer replaces; the uninstaller deletes it last, itself.
+  // so does an uninstall of the held program. The installer also replaces
+  // uninstall.exe, which the uninstaller (that very program, run in place)
+  // leaves out of its check.
   const std::vector<std::string> installed = InstallState();
   for (const wchar_t* name : {L"norvvpnui.exe", L"uninstall.exe"}) {
     SCOPED_TRACE(Narrow(name));
@@ -274,7 +275,8 @@ TEST(Installer, SilentInstallRunReinstallOverTheRunningClientAndUninstall) {
   };
   EXPECT_EQ((std::vector<std::string>{line(installed, "uninstall.exe "), "no shortcut"}), InstallState());
   ASSERT_EQ(0u, RunInstaller());
-  // The shortcut keeps the time stamps of the new files.
+  // A new link may hold the new files' times (Windows keeps them in it):
+  // there, only the link's presence counts.
   std::vector<std::string> reinstalled = InstallState();
   EXPECT_NE("", line(reinstalled, "shortcut "));
   std::replace(reinstalled.begin(), reinstalled.end(), line(reinstalled, "shortcut "), line(installed, "shortcut "));
