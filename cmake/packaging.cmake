@@ -24,8 +24,12 @@ set(CPACK_NSIS_DISPLAY_NAME NorvVPN)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/client/res/norvvpnui.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/client/res/norvvpnui.ico)
-# Any makensis warning fails the package.
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS -WX)
+# Drawn by client/res/make-wizard-picture.sh.
+set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP ${PROJECT_SOURCE_DIR}/client/res/wizard.bmp)
+set(CPACK_NSIS_MUI_UNWELCOMEFINISHPAGE_BITMAP ${PROJECT_SOURCE_DIR}/client/res/wizard.bmp)
+# Any makensis warning fails the package. The template holds Chinese text;
+# without a byte order mark makensis would read it in the host's code page.
+set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-WX" "-INPUTCHARSET UTF8")
 set(CPACK_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package_options.cmake)
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package_stage.cmake)

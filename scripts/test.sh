@@ -32,7 +32,9 @@ else
   # X sockets of our own: every X server on this machine shares
   # /tmp/.X11-unix, and one that ends unlinks its display's socket there,
   # even one that another run's server on the same number still serves.
-  mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
+  # On a machine where no X server has run yet the mount point is missing.
+  mkdir -p -m 1777 /tmp/.X11-unix &&
+    mount -t tmpfs -o mode=1777 tmpfs /tmp/.X11-unix ||
     die "cannot mount a private /tmp/.X11-unix in the tests' namespace"
 fi
 

@@ -7,12 +7,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The drawing, at 1024 px: a blue shield with a white "N" stroke.
-convert -size 1024x1024 xc:none \
-  -fill '#1d5fd1' -stroke '#0f3d91' -strokewidth 24 \
-  -draw "path 'M 512,60 L 900,200 L 900,520 C 900,760 720,900 512,980 C 304,900 124,760 124,520 L 124,200 Z'" \
-  -fill none -stroke white -strokewidth 110 -draw "stroke-linejoin round path 'M 340,720 L 340,320 L 684,720 L 684,320'" \
-  "$work/master.png"
+source "$here/drawing.sh"
+draw_product "$work/master.png"
 
 for s in 16 24 32 48 64 72 96 128 192 256; do
   convert "$work/master.png" -filter Lanczos -resize "${s}x${s}" -depth 8 "$work/$s.png"
