@@ -83,9 +83,17 @@ void OnConnectionEnded() {
   // Let go of the dead browser's lifeline first: a view told of the end may
   // ask for a new browser at once, whose lifeline must survive this.
   ReleaseBrowserLifeline();
-  auto gone = std::move(Gone);
-  Gone.clear();
-  for (auto& entry : gone) entry.second(true);
+  // One target at a time, looked up again each time: a callback may end
+  // others (a view its popups, a client's handler another view).
+  std::vector<std::string> targets;
+  for (const auto& entry : Gone) targets.push_back(entry.first);
+  for (const auto& target : targets) {
+    auto it = Gone.find(target);
+    if (it == Gone.end()) continue;
+    auto gone = std::move(it->second);
+    Gone.erase(it);
+    gone(true);
+  }
 }
 
 void RouteEvent(int generation, const std::string& session, const std::string& method, const Json& params) {
@@ -204,8 +212,10 @@ void ReleaseBrowser() {
   if (References > 0 || BrowserState != State::Running) return;
   BrowserState = State::Stopped;
   Log(L"Browser.close");
+  // Only this browser's lifeline: a new one may have started by the reply.
+  const UINT_PTR lifeline = CurrentBrowserLifeline();
   SendCommand("Browser.close", Json::object(), std::string(),
-              [](const Json&, const Json&) { ReleaseBrowserLifeline(); });
+              [lifeline](const Json&, const Json&) { ReleaseBrowserLifeline(lifeline); });
 }
 
 void RoutePageSession(const std::string& session, PageEventHandler handler) { Pages[session] = std::move(handler); }

@@ -278,3 +278,14 @@ void ReleaseBrowserLifeline() {
       InterlockedExchange64(reinterpret_cast<volatile LONG64*>(&Lifeline), static_cast<LONG64>(INVALID_SOCKET)));
   if (ours != INVALID_SOCKET) closesocket(ours);
 }
+
+UINT_PTR CurrentBrowserLifeline() { return static_cast<UINT_PTR>(Lifeline); }
+
+void ReleaseBrowserLifeline(UINT_PTR lifeline) {
+  const SOCKET ours = static_cast<SOCKET>(lifeline);
+  if (ours == INVALID_SOCKET) return;
+  if (static_cast<SOCKET>(InterlockedCompareExchange64(reinterpret_cast<volatile LONG64*>(&Lifeline),
+                                                       static_cast<LONG64>(INVALID_SOCKET),
+                                                       static_cast<LONG64>(ours))) == ours)
+    closesocket(ours);
+}

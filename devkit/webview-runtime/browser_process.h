@@ -30,3 +30,7 @@ bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolde
 
 // Lets go of the lifeline; the watchdog stops the browser within a second.
 void ReleaseBrowserLifeline();
+// The lifeline of the browser running now, and its release that leaves a
+// later browser's alone.
+UINT_PTR CurrentBrowserLifeline();
+void ReleaseBrowserLifeline(UINT_PTR lifeline);

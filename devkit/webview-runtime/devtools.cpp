@@ -3,6 +3,7 @@
 #include <winhttp.h>
 #include <objbase.h>
 #include <map>
+#include <vector>
 #include <memory>
 #include "call_log.h"
 
@@ -12,12 +13,20 @@ constexpr DWORD ReceiveChunk = 64 * 1024;
 
 CRITICAL_SECTION SendLock;  // one send at a time, and the id counter with it
 CRITICAL_SECTION PendingLock;
-std::map<long long, CommandReply> Pending;  // under PendingLock
+// A command waits for its reply on the connection it went out on.
+struct PendingReply {
+  LONG connection;
+  CommandReply reply;
+};
+std::map<long long, PendingReply> Pending;  // under PendingLock
 long long NextId = 1;                       // under SendLock
 HINTERNET Session = nullptr;
 HINTERNET Connection = nullptr;
 HINTERNET Socket = nullptr;
+// The connection commands go out on now (one per browser started), 0 when
+// none: an older connection's reader, still leaving, cannot end a newer one.
 volatile LONG Connected = 0;
+LONG LastConnection = 0;
 
 struct LockSetup {
   LockSetup() {
@@ -31,21 +40,28 @@ CommandReply TakePending(long long id) {
   EnterCriticalSection(&PendingLock);
   auto it = Pending.find(id);
   if (it != Pending.end()) {
-    reply = std::move(it->second);
+    reply = std::move(it->second.reply);
     Pending.erase(it);
   }
   LeaveCriticalSection(&PendingLock);
   return reply;
 }
 
-void FailPending() {
-  std::map<long long, CommandReply> failed;
+void FailPending(LONG connection) {
+  std::vector<CommandReply> failed;
   EnterCriticalSection(&PendingLock);
-  failed.swap(Pending);
+  for (auto it = Pending.begin(); it != Pending.end();) {
+    if (it->second.connection != connection) {
+      ++it;
+      continue;
+    }
+    failed.push_back(std::move(it->second.reply));
+    it = Pending.erase(it);
+  }
   LeaveCriticalSection(&PendingLock);
   const Json error = {{"message", "the DevTools connection has ended"}};
-  for (auto& entry : failed)
-    if (entry.second) entry.second(Json(), error);
+  for (auto& reply : failed)
+    if (reply) reply(Json(), error);
 }
 
 void Dispatch(const std::string& text, const EventSink& sink) {
@@ -71,6 +87,7 @@ void Dispatch(const std::string& text, const EventSink& sink) {
 // What one reader thread uses: a browser started after this one's end gets
 // a connection and a sink of its own while this thread may still be leaving.
 struct Reader {
+  LONG connection;
   HINTERNET socket;
   EventSink sink;
 };
@@ -92,9 +109,9 @@ DWORD WINAPI ReadMessages(void* parameter) {
     Dispatch(text, reader->sink);
     text.clear();
   }
-  InterlockedExchange(&Connected, 0);
+  InterlockedCompareExchange(&Connected, 0, reader->connection);
   Log(L"DevTools.disconnected");
-  FailPending();
+  FailPending(reader->connection);
   reader->sink(std::string(), std::string(), Json());
   return 0;
 }
@@ -121,12 +138,13 @@ bool ConnectDevTools(int port, const std::wstring& path, EventSink sink) {
   Socket = upgraded ? WinHttpWebSocketCompleteUpgrade(request, 0) : nullptr;
   WinHttpCloseHandle(request);
   if (!Socket) return false;
-  InterlockedExchange(&Connected, 1);
-  auto* reader = new Reader{Socket, std::move(sink)};
+  const LONG connection = ++LastConnection;
+  InterlockedExchange(&Connected, connection);
+  auto* reader = new Reader{connection, Socket, std::move(sink)};
   HANDLE thread = CreateThread(nullptr, 0, ReadMessages, reader, 0, nullptr);
   if (!thread) {
     delete reader;
-    InterlockedExchange(&Connected, 0);
+    InterlockedCompareExchange(&Connected, 0, connection);
     return false;
   }
   CloseHandle(thread);
@@ -139,11 +157,12 @@ void SendCommand(const std::string& method, const Json& params, const std::strin
   Json message = {{"id", id}, {"method", method}, {"params", params}};
   if (!session.empty()) message["sessionId"] = session;
   // Registered before sending: the reply may come before WinHttpWebSocketSend returns.
+  const LONG connection = Connected;
   EnterCriticalSection(&PendingLock);
-  Pending[id] = std::move(reply);
+  Pending[id] = {connection, std::move(reply)};
   LeaveCriticalSection(&PendingLock);
   std::string text = message.dump(-1, ' ', false, Json::error_handler_t::replace);
-  DWORD error = Connected ? WinHttpWebSocketSend(Socket, WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE, &text[0],
+  DWORD error = connection ? WinHttpWebSocketSend(Socket, WINHTTP_WEB_SOCKET_UTF8_MESSAGE_BUFFER_TYPE, &text[0],
                                                  static_cast<DWORD>(text.size()))
                           : ERROR_INVALID_HANDLE;
   LeaveCriticalSection(&SendLock);
