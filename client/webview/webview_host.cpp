@@ -9,13 +9,17 @@ bool WebViewUnavailable = false;
 
 namespace {
 
-// A browser process that keeps dying is not restarted for ever: at most this
-// many new views within the window, then the client stays without one.
-constexpr int RecreationLimit = 3;
-constexpr ULONGLONG RecreationWindowMs = 60 * 1000;
-ULONGLONG RecreationTimes[RecreationLimit] = {};  // a ring, oldest at NextRecreation once full
-int NextRecreation = 0;
-int RecreationsMade = 0;
+// An engine that keeps failing is not restarted for ever: at most three new
+// views, and three reloads of a failed page, within any minute.
+struct FailureBudget {
+  static constexpr int Limit = 3;
+  static constexpr ULONGLONG WindowMs = 60 * 1000;
+  ULONGLONG times[Limit];  // a ring, the oldest at next once full
+  int next;
+  int used;
+};
+FailureBudget Recreations = {};
+FailureBudget Reloads = {};
 
 void MarkUnavailable(HWND window) {
   WebViewUnavailable = true;
@@ -28,12 +32,12 @@ void DropUnconfiguredView(HWND window) {
   MarkUnavailable(window);
 }
 
-// Takes one recreation out of the budget, or says there is none left.
-bool TakeRecreation(ULONGLONG now) {
-  if (RecreationsMade >= RecreationLimit && now - RecreationTimes[NextRecreation] < RecreationWindowMs) return false;
-  RecreationTimes[NextRecreation] = now;
-  NextRecreation = (NextRecreation + 1) % RecreationLimit;
-  if (RecreationsMade < RecreationLimit) ++RecreationsMade;
+// Takes one try out of the budget, or says there is none left.
+bool TakeTry(FailureBudget& budget, ULONGLONG now) {
+  if (budget.used >= FailureBudget::Limit && now - budget.times[budget.next] < FailureBudget::WindowMs) return false;
+  budget.times[budget.next] = now;
+  budget.next = (budget.next + 1) % FailureBudget::Limit;
+  if (budget.used < FailureBudget::Limit) ++budget.used;
   return true;
 }
 
@@ -166,14 +170,15 @@ HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2Pro
       // The view is dead for good. The window, the tray and the tunnel stay
       // as they are; only the view is built again, as at start.
       CloseWebView();
-      if (TakeRecreation(GetTickCount64()))
+      if (TakeTry(Recreations, GetTickCount64()))
         RequestWebViewEnvironment(window);
       else
         MarkUnavailable(window);
       break;
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
-      WebView->Reload();
+      // A page that fails on every load is left as the engine shows it.
+      if (TakeTry(Reloads, GetTickCount64())) WebView->Reload();
       break;
     default:
       break;

@@ -31,8 +31,8 @@ HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStart
 HRESULT OnNewWindowRequested(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT OnWebMessageReceived(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args);
 // The runtime lost a process of failedView (the view the handler was
-// registered on): a dead browser gets a new view as at start, at most three
-// times a minute; a dead or hung page is reloaded.
+// registered on): a dead browser gets a new view as at start, a dead or hung
+// page is reloaded; each at most three times a minute.
 HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2ProcessFailedEventArgs* args);
 
 // Paints the notice for WebViewUnavailable into the window's client area.

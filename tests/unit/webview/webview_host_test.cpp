@@ -113,6 +113,9 @@ TEST_F(WebViewHost, AFailedPageReloadsAndADeadBrowserClosesOnlyItsOwnView) {
   EXPECT_EQ((std::vector<std::string>{kind, "WebView.Reload"}), raise(failed, &view_, 1));
   EXPECT_EQ((std::vector<std::string>{kind, "WebView.Reload"}), raise(failed, &view_, 2));
   EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 7));
+  // Three reloads in a minute, then the page is left as it is.
+  EXPECT_EQ((std::vector<std::string>{kind, "WebView.Reload"}), raise(failed, &view_, 1));
+  EXPECT_EQ((std::vector<std::string>{kind}), raise(failed, &view_, 1));
 
   // The browser gone: the view is hidden, closed and let go, as on WM_DESTROY.
   EXPECT_EQ((std::vector<std::string>{kind, "Controller.put_IsVisible 0", "Controller.Close"}),
