@@ -119,6 +119,8 @@ bool LinuxProcessRuns(unsigned long pid) {
   return GetFileAttributesW((L"Z:\\proc\\" + std::to_wstring(pid)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void KillLinuxProcess(unsigned long pid) {
+bool KillLinuxProcess(unsigned long pid) {
   RunProcess(L"Z:\\bin\\bash", L"-c \"kill -KILL " + std::to_wstring(pid) + L"\"");
+  // A Linux program's exit status does not reach us reliably; the process's end does.
+  return WaitUntil([&] { return !LinuxProcessRuns(pid); }, LivenessMs);
 }

@@ -66,5 +66,6 @@ bool ChooseFromTrayMenu(HWND window, int position);
 // the client, in order (its log's "Browser.started pid=" lines).
 std::vector<unsigned long> BrowserPids(const ClientRun& client);
 bool LinuxProcessRuns(unsigned long pid);
-// Ends a Linux process as a crash would, with no word to anyone.
-void KillLinuxProcess(unsigned long pid);
+// Ends a Linux process as a crash would, with no word to anyone; false when
+// it still runs.
+bool KillLinuxProcess(unsigned long pid);
