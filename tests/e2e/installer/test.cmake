@@ -30,6 +30,6 @@ foreach(locale zh_CN:2052 zh_TW:1028)
   add_test(NAME ${TEST_TARGET}_${name} COMMAND ${TEST_TARGET} --gtest_filter=InstallerPages.*)
   set_tests_properties(${TEST_TARGET}_${name} PROPERTIES
     ENVIRONMENT "NORV_INSTALLER=${NORV_TEST_PACKAGE};NORV_HOLD_FILE=$<TARGET_FILE:hold-file>;LANG=${name}.UTF-8;LC_ALL=${name}.UTF-8;NORV_EXPECT_LANGID=${id}"
-    RESOURCE_LOCK uninstall_lists
+    RESOURCE_LOCK "port13001;uninstall_lists"
     TIMEOUT 600)
 endforeach()
