@@ -182,10 +182,16 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
   startup.hStdOutput = outWrite;
   startup.hStdError = errWrite;
   PROCESS_INFORMATION info = {};
-  BOOL ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                           CREATE_UNICODE_ENVIRONMENT | (options.suspended ? CREATE_SUSPENDED : 0),
-                           &environment[0], options.workDir.empty() ? nullptr : options.workDir.c_str(),
-                           &startup, &info);
+  // Seen once in many loaded runs: a start refused with no process made. Say
+  // why, and try again within the liveness bound.
+  BOOL ok = FALSE;
+  WaitUntil([&] {
+    ok = CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                        CREATE_UNICODE_ENVIRONMENT | (options.suspended ? CREATE_SUSPENDED : 0), &environment[0],
+                        options.workDir.empty() ? nullptr : options.workDir.c_str(), &startup, &info);
+    if (!ok) fprintf(stderr, "CreateProcessW %ls failed: error %lu\n", exe.c_str(), GetLastError());
+    return ok != FALSE || GetFileAttributesW(exe.c_str()) == INVALID_FILE_ATTRIBUTES;
+  }, LivenessMs);
   if (outWrite != nullptr && outWrite != INVALID_HANDLE_VALUE) CloseHandle(outWrite);
   if (errWrite != nullptr && errWrite != INVALID_HANDLE_VALUE) CloseHandle(errWrite);
   if (!ok) return false;
