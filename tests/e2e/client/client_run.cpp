@@ -1,4 +1,5 @@
 #include "client_run.h"
+#include <algorithm>
 #include "shell/app_state.h"
 
 ClientRun::ClientRun(const ClientOptions& options) : options_(options) {
@@ -108,9 +109,25 @@ bool ChooseFromTrayMenu(HWND window, int position) {
                    LivenessMs);
 }
 
+std::vector<std::string> LogLines(const ClientRun& client) { return Lines(ReadFileText(client.WebViewLog())); }
+
+size_t CountLines(const ClientRun& client, const std::string& prefix) {
+  const auto lines = LogLines(client);
+  return std::count_if(lines.begin(), lines.end(), [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
+}
+
+HWND PageWindow(HWND parent) { return FindWindowExW(parent, nullptr, L"NorvWebViewPage", nullptr); }
+
+bool SameSize(HWND page, HWND window) {
+  RECT placed, area;
+  GetClientRect(page, &placed);
+  GetClientRect(window, &area);
+  return placed.right == area.right && placed.bottom == area.bottom;
+}
+
 std::vector<unsigned long> BrowserPids(const ClientRun& client) {
   std::vector<unsigned long> pids;
-  for (const auto& line : Lines(ReadFileText(client.WebViewLog())))
+  for (const auto& line : LogLines(client))
     if (line.rfind("Browser.started pid=", 0) == 0) pids.push_back(strtoul(line.c_str() + 20, nullptr, 10));
   return pids;
 }

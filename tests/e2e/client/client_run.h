@@ -62,6 +62,15 @@ HWND OpenMenu();
 // Right-click on the icon, then the item at `position` (1-based) by keys.
 bool ChooseFromTrayMenu(HWND window, int position);
 
+// The development runtime's log of the client's run, and how many of its
+// lines start with prefix.
+std::vector<std::string> LogLines(const ClientRun& client);
+size_t CountLines(const ClientRun& client, const std::string& prefix);
+// The runtime's page window in the client's window, or null; and whether it
+// covers the window's client area.
+HWND PageWindow(HWND parent);
+bool SameSize(HWND page, HWND window);
+
 // The Linux process ids of the browsers the development runtime started for
 // the client, in order (its log's "Browser.started pid=" lines).
 std::vector<unsigned long> BrowserPids(const ClientRun& client);

@@ -10,17 +10,10 @@
 
 namespace {
 
-size_t CountLines(const ClientRun& client, const std::string& prefix) {
-  const auto lines = Lines(ReadFileText(client.WebViewLog()));
-  return std::count_if(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
-}
-
 // Lines logged after the last browser start.
 size_t CountSinceLastStart(const ClientRun& client, const std::string& prefix) {
-  const auto lines = Lines(ReadFileText(client.WebViewLog()));
   size_t count = 0;
-  for (const auto& line : lines) {
+  for (const auto& line : LogLines(client)) {
     if (line.rfind("Browser.started ", 0) == 0) count = 0;
     if (line.rfind(prefix, 0) == 0) ++count;
   }
@@ -63,13 +56,6 @@ void WaitForTheSwitch(const DevService& service) {
   ASSERT_TRUE(WaitUntil([&] { return PageStatePolls(service) > polls; }, LivenessMs));
 }
 
-bool SameSize(HWND page, HWND window) {
-  RECT placed, area;
-  GetClientRect(page, &placed);
-  GetClientRect(window, &area);
-  return placed.right == area.right && placed.bottom == area.bottom;
-}
-
 TEST(EngineDeath, TheViewComesBackShownOrHiddenAndTheMenuWorksAgain) {
   DevService service;
   ASSERT_TRUE(service.Start(L"--state 0"));
@@ -92,7 +78,7 @@ TEST(EngineDeath, TheViewComesBackShownOrHiddenAndTheMenuWorksAgain) {
          firstPaint, recovered, static_cast<double>(recovered) / (firstPaint ? firstPaint : 1));
   EXPECT_EQ(1u, CountLines(client, "ProcessFailed 0"));
   EXPECT_EQ(0u, SwitchRequests(service)) << "the tunnel was touched";
-  HWND page = FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr);
+  HWND page = PageWindow(window);
   ASSERT_NE(nullptr, page);
   EXPECT_TRUE(IsWindowVisible(page));
   EXPECT_TRUE(SameSize(page, window));
@@ -114,7 +100,7 @@ TEST(EngineDeath, TheViewComesBackShownOrHiddenAndTheMenuWorksAgain) {
   // Shown again: the page at the window's size.
   PostMessageW(window, WM_TRAYICON, 0, WM_LBUTTONUP);
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
-  page = FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr);
+  page = PageWindow(window);
   ASSERT_NE(nullptr, page);
   EXPECT_TRUE(WaitUntil([&] { return SameSize(page, window) && IsWindowVisible(page); }, LivenessMs));
 
@@ -145,7 +131,7 @@ TEST(EngineDeath, AFourthDeathInAMinuteLeavesTheClientWithoutAViewButAlive) {
   ASSERT_TRUE(MessageLoopAnswers(window));
   EXPECT_EQ(4u, CountLines(client, "CreateCoreWebView2EnvironmentWithOptions "));
   EXPECT_EQ(4u, BrowserPids(client).size());
-  EXPECT_EQ(nullptr, FindWindowExW(window, nullptr, L"NorvWebViewPage", nullptr));
+  EXPECT_EQ(nullptr, PageWindow(window));
 
   PostMessageW(window, WM_DESTROY, 0, 0);
   DWORD status = 1;

@@ -169,7 +169,7 @@ TEST(TrayIcon, DestroyRemovesItAndLetsTheViewsHandlersGo) {
   HWND window = nullptr, icon = nullptr;
   ASSERT_NO_FATAL_FAILURE(StartAndFindIcon(client, &window, &icon));
   ASSERT_TRUE(WaitUntil(
-      [&] { return Contains(Lines(ReadFileText(client.WebViewLog())), "WebView.add_WebMessageReceived"); }, LivenessMs));
+      [&] { return Contains(LogLines(client), "WebView.add_WebMessageReceived"); }, LivenessMs));
   // Another process cannot destroy the window; the message alone takes the
   // WM_DESTROY path, and the window stays visible for the end of the loop.
   EXPECT_TRUE(
@@ -180,7 +180,7 @@ TEST(TrayIcon, DestroyRemovesItAndLetsTheViewsHandlersGo) {
   EXPECT_EQ((std::vector<std::string>{"GET /api/getTunnelStat"}), service.Requests("NorvVpn Windows"));
 
   // Closing the view releases what it held of ours, and that was all.
-  const auto log = Lines(ReadFileText(client.WebViewLog()));
+  const auto log = LogLines(client);
   for (const std::string kind :
        {"NavigationStartingHandler", "NewWindowRequestedHandler", "WebMessageReceivedHandler"}) {
     std::string last;
@@ -211,7 +211,7 @@ TEST(TrayEndToEnd, ClosedTunnelThenConnectFromTheMenuThenExit) {
   DWORD status = 1;
   ASSERT_TRUE(client.Process().Wait(LivenessMs, &status));
   EXPECT_EQ(0u, status);
-  const auto webViewLog = Lines(ReadFileText(client.WebViewLog()));
+  const auto webViewLog = LogLines(client);
   EXPECT_TRUE(Contains(webViewLog, "ExecuteScript.result false"));
   EXPECT_TRUE(Contains(webViewLog, "ExecuteScript.result true"));
 

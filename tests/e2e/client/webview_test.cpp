@@ -12,17 +12,9 @@
 
 namespace {
 
-std::vector<std::string> LogLines(const ClientRun& client) { return Lines(ReadFileText(client.WebViewLog())); }
-
 bool LogHas(const ClientRun& client, const std::string& line) {
   const auto lines = LogLines(client);
   return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
-size_t CountLines(const ClientRun& client, const std::string& prefix) {
-  const auto lines = LogLines(client);
-  return std::count_if(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.compare(0, prefix.size(), prefix) == 0; });
 }
 
 // The lines of `lines` that are in `wanted`, in their order.
@@ -41,17 +33,10 @@ void StartWithPage(ClientRun& client, HWND* window) {
   ASSERT_TRUE(WaitUntil([&] { return LogHas(client, "WebMessageReceived http://127.0.0.1:13001/"); }, LivenessMs));
 }
 
-HWND PageWindow(HWND parent) { return FindWindowExW(parent, nullptr, L"NorvWebViewPage", nullptr); }
-
 RECT ClientAreaOf(HWND window) {
   RECT area;
   GetClientRect(window, &area);
   return area;
-}
-
-bool SameSize(HWND page, HWND window) {
-  RECT placed = ClientAreaOf(page), area = ClientAreaOf(window);
-  return placed.right == area.right && placed.bottom == area.bottom;
 }
 
 // Index of the first line starting with `prefix`, or -1.
