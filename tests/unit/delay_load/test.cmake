@@ -1,0 +1,1 @@
+target_link_libraries(${TEST_TARGET} PRIVATE norvvpn_client)
