@@ -127,11 +127,17 @@ template_failed() {
   die "$* (prefix $tmpl.tmp, log $blog)"
 }
 
+# What a template is made of: this recipe's number and the Wine that booted
+# it. A template made otherwise is booted again.
+NORV_TEMPLATE_RECIPE=2
+template_stamp() { printf 'recipe %s, %s\n' "$NORV_TEMPLATE_RECIPE" "$(wine --version 2>/dev/null || echo 'no wine')"; }
+
 # A booted prefix made once per build folder; each run works on a copy.
 ensure_wine_template() {
-  local tmpl=$1
-  [ -f "$tmpl/.norv-ready" ] && return 0
-  log "booting a Wine prefix template (once per build folder)"
+  local tmpl=$1 stamp
+  stamp=$(template_stamp)
+  [ "$(cat "$tmpl/.norv-ready" 2>/dev/null)" = "$stamp" ] && return 0
+  log "booting a Wine prefix template (once per build folder and Wine)"
   rm -rf "$tmpl" "$tmpl.tmp"
   mkdir -p "$(dirname "$tmpl")"
   local blog="$tmpl.log" rc=0 f managed
@@ -145,6 +151,10 @@ ensure_wine_template() {
     template_wine wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /t REG_SZ \
       /d "WenQuanYi Micro Hei" /f >>"$blog" || template_failed "wine reg add failed"
   done
+  # A crash ends the program at once, its backtrace on standard error: Wine's
+  # crash dialog would wait for a click on the X server nobody sees.
+  template_wine wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$blog" ||
+    template_failed "wine reg add failed"
   # Usable: the system folder is there and the registry reads back.
   [ -f "$tmpl.tmp/drive_c/windows/system32/kernel32.dll" ] ||
     template_failed "the booted prefix has no system32\\kernel32.dll"
@@ -152,7 +162,7 @@ ensure_wine_template() {
   [[ $managed == *Managed*REG_SZ*N* ]] || template_failed "the booted prefix does not read back its registry"
   template_wine wineserver -w || template_failed "wineserver -w failed"
   mv "$tmpl.tmp" "$tmpl"
-  touch "$tmpl/.norv-ready"
+  printf '%s\n' "$stamp" >"$tmpl/.norv-ready"
 }
 
 # Our own Xvfb on the first free display it finds; sets DISPLAY and

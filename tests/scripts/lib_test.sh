@@ -73,6 +73,12 @@ wine_fakes "$work/boots" "$boots" $'\r\nHKEY_CURRENT_USER\\Software\\Wine\\X11 D
 run "PATH='$work/boots':\$PATH; ensure_wine_template '$work/t4/template'"
 if [ "$rc" -eq 0 ] && [ -f "$work/t4/template/.norv-ready" ]; then ok "a usable prefix becomes the template"
 else bad "a usable prefix becomes the template" "exit $rc"; fi
+# One made by an earlier recipe is booted again.
+echo 'recipe 1, wine-8.0' >"$work/t4/template/.norv-ready"
+wine_fakes "$work/boots-seen" "$boots && : >'$work/t4/booted'" $'\r\n    Managed    REG_SZ    N\r\n'
+run "PATH='$work/boots-seen':\$PATH; ensure_wine_template '$work/t4/template'"
+if [ "$rc" -eq 0 ] && [ -e "$work/t4/booted" ]; then ok "a template of an earlier recipe is booted again"
+else bad "a template of an earlier recipe is booted again" "exit $rc"; fi
 
 # --- Xvfb
 fake "$work/xvfb-dies" Xvfb 'echo "no screens found" >&2; exit 1'
