@@ -1,6 +1,7 @@
 #include "client_run.h"
 #include <algorithm>
 #include "shell/app_state.h"
+#include "support/taskbar.h"
 
 ClientRun::ClientRun(const ClientOptions& options) : options_(options) {
   exe_ = folder_.Copy(HostPathFromEnv("NORV_CLIENT_EXE"));
@@ -15,6 +16,9 @@ std::vector<std::wstring> ClientRun::Environment() const {
 }
 
 bool ClientRun::Start(const std::wstring& arguments) {
+  // The client's icon records come to this process, never to a tray of the
+  // session that would show them its own way.
+  if (!StartTaskbar()) return false;
   ChildOptions child;
   child.workDir = options_.workDir.empty() ? folder_.Path() : options_.workDir;
   child.stderrFile = options_.stderrFile;

@@ -5,7 +5,7 @@
 #include <string>
 #include "client_run.h"
 #include "support/scripted_server.h"
-#include "support/wine_tray.h"
+#include "support/taskbar.h"
 
 namespace {
 
@@ -42,15 +42,12 @@ TEST(MisbehavingService, DribbledRepliesHoldNeitherStartNorTheCheckNorExit) {
   options.winbrandStandIn = true;
   ClientRun client(options);
   ASSERT_TRUE(client.Start());
-  ASSERT_NE(nullptr, client.WaitForWindow()) << "no window whose message loop answers";
+  HWND window = client.WaitForWindow();
+  ASSERT_NE(nullptr, window) << "no window whose message loop answers";
 
-  HWND icon = nullptr, balloon = nullptr;
-  EXPECT_TRUE(WaitUntil([&] { return (icon = FindTrayIcon(L"NorvVPN")) != nullptr &&
-                                     (balloon = FindTrayBalloon(icon)) != nullptr; },
-                        LivenessMs));
-  if (balloon != nullptr) {
-    EXPECT_EQ(L"NorvVPN service not loaded, please reinstall", BalloonText(balloon, icon));
-  }
+  TrayIcon icon;
+  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(window, &icon) && icon.balloonTick != 0; }, LivenessMs));
+  EXPECT_EQ(L"NorvVPN service not loaded, please reinstall", icon.balloonText);
 
   const long status = client.Exit(LivenessMs);
   if (status == -2) client.Process().Kill();

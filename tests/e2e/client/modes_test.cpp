@@ -2,7 +2,7 @@
 // window; anything else is the single interactive client.
 #include <gtest/gtest.h>
 #include "client_run.h"
-#include "support/wine_tray.h"
+#include "support/taskbar.h"
 
 namespace {
 
@@ -115,7 +115,9 @@ TEST(Language, WindowTitleAndClientArea) {
   ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, LivenessMs));
   const std::wstring productName = language == 2052 ? L"\u6F9C\u73C0VPN" : L"NorvVPN";
   EXPECT_EQ(productName, WindowText(window));
-  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(productName) != nullptr; }, LivenessMs));
+  TrayIcon icon;
+  EXPECT_TRUE(WaitUntil([&] { return FindTrayIcon(window, &icon); }, LivenessMs));
+  EXPECT_EQ(productName, icon.tip);
   EXPECT_EQ(DWORD(WS_SYSMENU),
             GetWindowLongW(window, GWL_STYLE) & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
   // The 400 x 640 outer size less the frame of a caption-and-close window.

@@ -8,6 +8,7 @@
 #include "shell/main_window.h"
 #include "shell/tray.h"
 #include "shell/window_proc.h"
+#include "support/taskbar.h"
 #include "unit/webview/fake_webview.h"
 #include "webview/webview_host.h"
 
@@ -26,13 +27,8 @@ inline bool QuitPosted() {
   return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
 }
 
-// Whether the shell still has our icon: it accepts a change only for an icon
-// it knows. Safe from any thread.
-inline bool TrayIconShown() {
-  NOTIFYICONDATAW probe = TrayIconData;
-  probe.uFlags = 0;
-  return Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
-}
+// Whether the taskbar still has our icon. Safe from any thread.
+inline bool OurIconShown() { return FindTrayIcon(TrayIconData.hWnd); }
 
 class MainWindowProc : public ::testing::Test {
  protected:
@@ -40,6 +36,7 @@ class MainWindowProc : public ::testing::Test {
     AppInstance = GetModuleHandleW(nullptr);
     static const bool registered = RegisterMainWindowClass(AppInstance);  // once for every suite
     ASSERT_TRUE(registered);
+    ASSERT_TRUE(StartTaskbar());
   }
   void SetUp() override {
     UiLanguage = 1033;
@@ -55,7 +52,9 @@ class MainWindowProc : public ::testing::Test {
     WebViewController.Reset();
     DropFakeReferences(&view_);
     if (IsWindow(window_)) {
-      TrayIconData.hWnd = nullptr;  // nothing to remove in the shell
+      // The taskbar keeps an icon until it is removed, as on Windows.
+      RemoveTrayIcon();
+      TrayIconData.hWnd = nullptr;
       DestroyWindow(window_);
     }
     QuitPosted();

@@ -1,10 +1,9 @@
-// The tray icon record as the shell gets it, its refresh as Wine's tray shows
-// it, and the menu built from the page's switch state.
+// The tray icon record as the shell gets it, its refresh as the taskbar
+// applies it, and the menu built from the page's switch state.
 #include <cwchar>
 #include "main_window_fixture.h"
 #include "shell/texts.h"
 #include "support/test_support.h"
-#include "support/wine_tray.h"
 
 namespace {
 
@@ -27,16 +26,23 @@ TEST_F(Tray, RecordIsAddedAndRefreshAppliesItAsLeft) {
   EXPECT_EQ(reinterpret_cast<LPARAM>(TrayIconData.hIcon), SendMessageW(window_, WM_GETICON, ICON_SMALL, 0));
   EXPECT_NE(0u, GetClassLongPtrW(window_, GCLP_HICON));
 
-  HWND icon = FindTrayIcon(L"\u6F9C\u73C0VPN");
-  ASSERT_NE(nullptr, icon);
+  TrayIcon icon;
+  ASSERT_TRUE(FindTrayIcon(window_, &icon));
+  EXPECT_EQ(L"\u6F9C\u73C0VPN", icon.tip);
+  EXPECT_EQ(1u, icon.id);
+  EXPECT_EQ(1124u, icon.callbackMessage);
+  EXPECT_TRUE(icon.hasIcon);
   // Only what uFlags names changes, as with the balloon the thread leaves.
   TrayIconData.uFlags = NIF_TIP;
   wcscpy_s(TrayIconData.szTip, L"refreshed tip");
   EXPECT_EQ(0, Send(WM_TRAYREFRESH, 0, 0));
-  EXPECT_EQ(L"refreshed tip", TrayIconTip(icon));
+  ASSERT_TRUE(FindTrayIcon(window_, &icon));
+  EXPECT_EQ(L"refreshed tip", icon.tip);
+  EXPECT_TRUE(icon.hasIcon);
+  EXPECT_EQ(L"", icon.balloonText);
 
   RemoveTrayIcon();
-  EXPECT_FALSE(IsWindow(icon));
+  EXPECT_FALSE(FindTrayIcon(window_));
 }
 
 TEST_F(Tray, MenuFollowsTheSwitchStateInBothLanguages) {

@@ -69,7 +69,7 @@ TEST_F(MainWindowProc, DestroyClosesTheViewThenAsksTheServiceThenRemovesTheIconA
   server.Add(ReplyAfter(
       [&] {
         callsAtRequest = log_.calls;
-        iconAtRequest = TrayIconShown();
+        iconAtRequest = OurIconShown();
       },
       200, "{\"status\":1}"));
   server.Add(Reply(200, "{\"closed\":true}"));
@@ -81,7 +81,7 @@ TEST_F(MainWindowProc, DestroyClosesTheViewThenAsksTheServiceThenRemovesTheIconA
   EXPECT_EQ((std::vector<std::string>{"GET /api/getTunnelStat", "PUT /api/disconnectLocation"}),
             RequestLines(server));
   EXPECT_EQ("close tunnel{\"closed\":true}", out.Text());
-  EXPECT_FALSE(TrayIconShown());
+  EXPECT_FALSE(OurIconShown());
   EXPECT_TRUE(QuitPosted());
   EXPECT_EQ(nullptr, WebViewController.Get());
   EXPECT_EQ(nullptr, WebView.Get());
@@ -94,14 +94,14 @@ TEST_F(MainWindowProc, ExitTellsTheServiceThenRemovesTheIconAndQuitsWithoutClosi
   GiveWebView();
   bool iconAtRequest = false;
   ScriptedServer server;
-  server.Add(ReplyAfter([&] { iconAtRequest = TrayIconShown(); }, 200, "{\"bye\":1}"));
+  server.Add(ReplyAfter([&] { iconAtRequest = OurIconShown(); }, 200, "{\"bye\":1}"));
   StdStreamCapture out(STD_OUTPUT_HANDLE);
   EXPECT_EQ(0, Send(WM_COMMAND, IDM_EXIT, 0));
 
   EXPECT_TRUE(iconAtRequest);
   EXPECT_EQ((std::vector<std::string>{"PUT /api/closeByUser/1"}), RequestLines(server));
   EXPECT_EQ("{\"bye\":1}", out.Text());
-  EXPECT_FALSE(TrayIconShown());
+  EXPECT_FALSE(OurIconShown());
   EXPECT_TRUE(QuitPosted());
   // The process ends with the loop: the window, the view and the tunnel stay.
   EXPECT_TRUE(IsWindowVisible(window_));
@@ -112,7 +112,7 @@ TEST_F(MainWindowProc, ExitTellsTheServiceThenRemovesTheIconAndQuitsWithoutClosi
 TEST_F(MainWindowProc, ExitWithTheServiceDownStillRemovesTheIconAndQuits) {
   AddIcon();
   EXPECT_EQ(0, Send(WM_COMMAND, IDM_EXIT, 0));
-  EXPECT_FALSE(TrayIconShown());
+  EXPECT_FALSE(OurIconShown());
   EXPECT_TRUE(QuitPosted());
 }
 
