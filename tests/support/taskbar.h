@@ -12,8 +12,8 @@
 struct TrayIcon {
   HWND owner = nullptr;
   UINT id = 0;
+  UINT addFlags = 0;  // uFlags of the NIM_ADD call
   UINT callbackMessage = 0;
-  bool hasIcon = false;
   std::wstring tip;
   // The last balloon asked for (NIF_INFO), and when it came.
   std::wstring balloonTitle, balloonText;
@@ -21,9 +21,10 @@ struct TrayIcon {
   DWORD balloonTick = 0;
 };
 
-// Makes the window and its thread once per process; false when another
-// window of the class would still get the records first. Call before the
-// program under test starts.
+// Makes the window and its thread once per process and learns the records'
+// layout from calls of its own; false when that failed or another window of
+// the class would get the records first. Call before the program under test
+// starts.
 bool StartTaskbar();
 // The icons shown now, in the order they were added.
 std::vector<TrayIcon> TrayIcons();

@@ -31,7 +31,7 @@ void StartAndFindIcon(ClientRun& client, HWND* window, TrayIcon* icon) {
   EXPECT_EQ(L"NorvVPN", icon->tip);
   EXPECT_EQ(1u, icon->id);
   EXPECT_EQ(1124u, icon->callbackMessage);
-  EXPECT_TRUE(icon->hasIcon);
+  EXPECT_EQ(7u, icon->addFlags);  // message, icon and tip
 }
 
 // The client ends with status 0 and has removed its icon: the taskbar keeps

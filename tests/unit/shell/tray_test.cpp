@@ -31,14 +31,14 @@ TEST_F(Tray, RecordIsAddedAndRefreshAppliesItAsLeft) {
   EXPECT_EQ(L"\u6F9C\u73C0VPN", icon.tip);
   EXPECT_EQ(1u, icon.id);
   EXPECT_EQ(1124u, icon.callbackMessage);
-  EXPECT_TRUE(icon.hasIcon);
+  EXPECT_EQ(7u, icon.addFlags);
   // Only what uFlags names changes, as with the balloon the thread leaves.
   TrayIconData.uFlags = NIF_TIP;
   wcscpy_s(TrayIconData.szTip, L"refreshed tip");
   EXPECT_EQ(0, Send(WM_TRAYREFRESH, 0, 0));
   ASSERT_TRUE(FindTrayIcon(window_, &icon));
   EXPECT_EQ(L"refreshed tip", icon.tip);
-  EXPECT_TRUE(icon.hasIcon);
+  EXPECT_EQ(1124u, icon.callbackMessage);
   EXPECT_EQ(L"", icon.balloonText);
 
   RemoveTrayIcon();
