@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# The README's two commands on a fresh Debian 12 machine: makes a minimal
-# bookworm root with debootstrap from this machine's package sources, clones
+# The README's two commands on a fresh Debian machine: makes a minimal root of
+# Debian 12 (bookworm, the default) or 13 (--suite trixie) with debootstrap
+# from the mirror this machine's package sources name, clones
 # the current commit into it, and in a chroot runs, as root, scripts/test.sh,
 # scripts/read-crash.sh on the test's dump of a faulting client (lldb-19 removed
 # first, so that the script installs it), and scripts/run.sh --headless, which
 # must leave its screenshot.
 # Prints the time of each phase. Needs root; downloads a whole system, so it
 # is not part of CI.
-#   scripts/check-fresh-machine.sh [--root DIR] [--keep]
+#   scripts/check-fresh-machine.sh [--suite bookworm|trixie] [--root DIR] [--keep]
 # DIR (default /var/tmp/norv-fresh-root) must not exist yet; it is removed at
 # the end unless --keep. Logs and screenshots stay in DIR.out.
 set -euo pipefail
@@ -15,13 +16,19 @@ source "$(dirname "$0")/lib.sh"
 
 root=/var/tmp/norv-fresh-root
 keep=
+suite=bookworm
 while [ $# -gt 0 ]; do
   case $1 in
     --root) root=${2:?--root needs a folder}; shift 2 ;;
     --keep) keep=1; shift ;;
-    *) echo "usage: $0 [--root DIR] [--keep]" >&2; exit 2 ;;
+    --suite) suite=${2:?--suite needs bookworm or trixie}; shift 2 ;;
+    *) echo "usage: $0 [--suite bookworm|trixie] [--root DIR] [--keep]" >&2; exit 2 ;;
   esac
 done
+case $suite in
+  bookworm | trixie) ;;
+  *) die "--suite: bookworm (Debian 12) or trixie (Debian 13), not $suite" ;;
+esac
 [ "$(id -u)" -eq 0 ] || die "run as root (debootstrap, mount and chroot need it)"
 for p in debootstrap:debootstrap git:git chroot:coreutils unshare:util-linux; do
   command -v "${p%:*}" >/dev/null || die "missing on this machine: ${p%:*} (package ${p#*:})"
@@ -36,7 +43,7 @@ out=$root.out
 # processes all end with us.
 if [ -z "${NORV_FRESH_NS:-}" ]; then
   exec env NORV_FRESH_NS=1 unshare --mount --propagation private --pid --fork --mount-proc \
-    --kill-child=TERM bash "$0" --root "$root" ${keep:+--keep}
+    --kill-child=TERM bash "$0" --suite "$suite" --root "$root" ${keep:+--keep}
 fi
 
 [ ! -e "$root" ] || [ -z "$(ls -A "$root")" ] ||
@@ -106,21 +113,21 @@ finish() {
 trap finish EXIT
 trap 'exit 130' INT TERM
 
-# The mirror that serves bookworm to this machine, from its apt sources
+# The mirrors that serve suite $1 to this machine, from its apt sources
 # (one-line and deb822 forms).
 host_mirror() {
-  local f
+  local f want=$1
   for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
     [ -f "$f" ] || continue
-    awk '$1 == "deb" {
+    awk -v want="$want" '$1 == "deb" {
            i = 2
            if ($2 ~ /^\[/) { while (i <= NF && $i !~ /\]$/) i++; i++ }
-           if ($(i + 1) == "bookworm") print $i
+           if ($(i + 1) == want) print $i
          }' "$f"
   done
   for f in /etc/apt/sources.list.d/*.sources; do
     [ -f "$f" ] || continue
-    awk 'BEGIN { RS = ""; FS = "\n" }
+    awk -v want="$want" 'BEGIN { RS = ""; FS = "\n" }
          { types = uris = suites = ""; enabled = "yes"
            for (j = 1; j <= NF; j++) {
              if ($j ~ /^#/ || $j !~ /:/) continue
@@ -132,16 +139,26 @@ host_mirror() {
              else if (key == "suites") suites = val
              else if (key == "enabled") enabled = tolower(val)
            }
-           if (enabled != "no" && (" " types " ") ~ / deb / && (" " suites " ") ~ / bookworm /) {
+           if (enabled != "no" && (" " types " ") ~ / deb / && index(" " suites " ", " " want " ")) {
              split(uris, u, " "); print u[1]
            } }' "$f"
   done
 }
 
 # What apt reads on this machine to find and trust packages: the sources,
-# the keys they name, and the settings of how they are fetched.
+# the keys they name, and the settings of how they are fetched. A release
+# other than this machine's gets its own three sources from the same mirrors,
+# trusted by the keys debootstrap installed.
 copy_apt_sources() {
   local f key
+  if [ "$suite" != "$host_suite" ]; then
+    { echo "deb $mirror $suite main"
+      echo "deb $mirror $suite-updates main"
+      [ -z "$security" ] || echo "deb $security $suite-security main"
+    } >"$root/etc/apt/sources.list"
+    copy_apt_settings
+    return 0
+  fi
   rm -f "$root/etc/apt/sources.list"
   [ ! -f /etc/apt/sources.list ] || cp /etc/apt/sources.list "$root/etc/apt/"
   for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
@@ -155,6 +172,11 @@ copy_apt_sources() {
     fi
   done
   [ ! -d /etc/apt/trusted.gpg.d ] || cp -a /etc/apt/trusted.gpg.d/. "$root/etc/apt/trusted.gpg.d/"
+  copy_apt_settings
+}
+
+copy_apt_settings() {
+  local f
   [ ! -f /etc/apt/apt.conf ] || cp /etc/apt/apt.conf "$root/etc/apt/"
   for f in /etc/apt/apt.conf.d/*; do
     if [ -f "$f" ] && grep -v '^[[:space:]]*\(//\|#\)' "$f" | grep -q 'Acquire'; then
@@ -201,12 +223,16 @@ commit=$(git -C "$NORV_ROOT" rev-parse HEAD)
 [ -z "$(git -C "$NORV_ROOT" status --porcelain --untracked-files=no)" ] ||
   log "the work tree has uncommitted changes; checking the commit $commit without them"
 
-mirror=$(host_mirror | sed -n 1p)
-[ -n "$mirror" ] || die "no source for bookworm in /etc/apt/sources.list or /etc/apt/sources.list.d"
+host_suite=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+[ -n "$host_suite" ] || die "this machine's release has no code name in /etc/os-release"
+mirror=$(host_mirror "$host_suite" | sed -n 1p)
+[ -n "$mirror" ] || die "no source for $host_suite in /etc/apt/sources.list or /etc/apt/sources.list.d"
+security=$(host_mirror "$host_suite-security" | sed -n 1p)
 
-phase_begin "debootstrap bookworm from $mirror"
-step debootstrap --variant=minbase bookworm "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
+phase_begin "debootstrap $suite from $mirror"
+step debootstrap --variant=minbase "$suite" "$root" "$mirror" >"$out/debootstrap.log" 2>&1 ||
   { tail -n 20 "$out/debootstrap.log" >&2; die "debootstrap failed"; }
+log "the root holds Debian $(cat "$root/etc/debian_version")"
 phase_end
 
 phase_begin "apt sources and a clone of $commit"
