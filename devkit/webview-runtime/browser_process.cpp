@@ -13,27 +13,33 @@ constexpr wchar_t DefaultBrowser[] = L"/usr/bin/chromium";
 constexpr wchar_t Shell[] = L"/bin/bash";
 constexpr DWORD DefaultStartTimeoutMs = 30000;
 constexpr DWORD PollMs = 25;
+constexpr DWORD WatchdogConnectMs = 10000;
 
-// argv: $1 the profile folder, $2 this start's tag, then the browser's own
-// command line.
-// The watchdog waits for an earlier browser on the same profile to finish
-// closing (a client started right after another one ended), runs the browser
-// in a session of its own, and stops that whole session once its standard
-// input, the lifeline, reaches end-of-file. The browser's exit status ends up
-// in norv-browser.exit after the tag (an earlier watchdog may still be
-// writing its own there), its Linux process id in norv-browser.pid.
+// argv: $1 the profile folder, $2 this start's tag, $3 the port of the
+// lifeline, then the browser's own command line.
+// The watchdog connects the lifeline and names itself by the tag, waits for an
+// earlier browser on the same profile to finish closing (a client started
+// right after another one ended), runs the browser in a session of its own,
+// and stops that whole session once the lifeline reaches end-of-file. The
+// browser's exit status ends up in norv-browser.exit after the tag (an
+// earlier watchdog may still be writing its own there), its Linux process id
+// in norv-browser.pid. The watchdog connects rather than inheriting a socket:
+// Wine 10 gives a Linux child of a program without a console /dev/null for
+// its standard input, whatever handle it is passed.
 constexpr wchar_t WatchdogScript[] =
     L"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin\n"
-    L"dir=$1; tag=$2; shift 2\n"
+    L"dir=$1; tag=$2; port=$3; shift 3\n"
+    L"exec 3<>\"/dev/tcp/127.0.0.1/$port\" || { echo \"$tag 255\" >\"$dir/norv-browser.exit\"; exit 1; }\n"
+    L"echo \"$tag\" >&3\n"
     L"if lock=$(readlink \"$dir/SingletonLock\" 2>/dev/null); then\n"
     L"  old=${lock##*-}\n"
     L"  for _ in $(seq 50); do kill -0 \"$old\" 2>/dev/null || break; sleep 0.1; done\n"
     L"fi\n"
-    L"setsid \"$@\" >\"$dir/norv-browser.log\" 2>&1 </dev/null &\n"
+    L"setsid \"$@\" >\"$dir/norv-browser.log\" 2>&1 </dev/null 3<&- &\n"
     L"browser=$!\n"
     L"echo \"$browser\" >\"$dir/norv-browser.pid\"\n"
     L"while kill -0 \"$browser\" 2>/dev/null; do\n"
-    L"  read -r -t 0.5 _; [ $? -gt 128 ] || break\n"
+    L"  read -r -t 0.5 -u 3 _; [ $? -gt 128 ] || break\n"
     L"done\n"
     L"kill -TERM -- \"-$browser\" 2>/dev/null\n"
     L"for _ in $(seq 30); do kill -0 \"$browser\" 2>/dev/null || break; sleep 0.1; done\n"
@@ -104,38 +110,52 @@ std::wstring LanguageTag() {
   return name;
 }
 
-// A connected pair of loopback sockets: ours, and one for the child.
-bool MakeLifeline(SOCKET* ours, SOCKET* theirs) {
+// A loopback socket the watchdog connects to; *port is where.
+SOCKET ListenForWatchdog(int* port) {
   static bool started = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
-  if (!started) return false;
+  if (!started) return INVALID_SOCKET;
   SOCKET listener = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   int length = sizeof address;
-  bool listening = listener != INVALID_SOCKET &&
-                   bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                   listen(listener, 1) == 0 &&
-                   getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  *theirs = listening ? WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, 0) : INVALID_SOCKET;
-  bool connected = *theirs != INVALID_SOCKET &&
-                   connect(*theirs, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  *ours = connected ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
-  if (listener != INVALID_SOCKET) closesocket(listener);
-  if (*ours != INVALID_SOCKET) {
-    SetHandleInformation(reinterpret_cast<HANDLE>(*ours), HANDLE_FLAG_INHERIT, 0);
-    SetHandleInformation(reinterpret_cast<HANDLE>(*theirs), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    return true;
+  if (listener != INVALID_SOCKET && bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      listen(listener, 4) == 0 && getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    *port = ntohs(address.sin_port);
+    return listener;
   }
-  if (*theirs != INVALID_SOCKET) closesocket(*theirs);
-  return false;
+  if (listener != INVALID_SOCKET) closesocket(listener);
+  return INVALID_SOCKET;
 }
 
-bool StartWatchdog(const std::wstring& program, const std::wstring& profile, const std::wstring& tag,
-                   SOCKET lifeline) {
+// The watchdog's connection: the first within the bound that names `tag`;
+// anything else that connects is turned away.
+SOCKET AcceptWatchdog(SOCKET listener, const std::string& tag) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < WatchdogConnectMs) {
+    fd_set waiting;
+    FD_ZERO(&waiting);
+    FD_SET(listener, &waiting);
+    timeval wait = {0, static_cast<long>(PollMs) * 1000};
+    if (select(0, &waiting, nullptr, nullptr, &wait) != 1) continue;
+    SOCKET connection = accept(listener, nullptr, nullptr);
+    if (connection == INVALID_SOCKET) continue;
+    // The tag comes right after the connection.
+    DWORD boundMs = 5000;
+    setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&boundMs), sizeof boundMs);
+    std::string line;
+    char c = 0;
+    while (line.size() <= tag.size() && recv(connection, &c, 1, 0) == 1 && c != '\n') line += c;
+    if (line == tag) return connection;
+    closesocket(connection);
+  }
+  return INVALID_SOCKET;
+}
+
+bool StartWatchdog(const std::wstring& program, const std::wstring& profile, const std::wstring& tag, int port) {
   const std::vector<std::wstring> browserArguments = {
       program,
       L"--headless",
@@ -160,20 +180,13 @@ bool StartWatchdog(const std::wstring& program, const std::wstring& profile, con
       L"about:blank",
   };
   std::wstring commandLine = QuoteArgument(Shell) + L" -c " + QuoteArgument(WatchdogScript) + L" norv-webview " +
-                             QuoteArgument(profile) + L" " + tag;
+                             QuoteArgument(profile) + L" " + tag + L" " + std::to_wstring(port);
   for (const auto& argument : browserArguments) commandLine += L" " + QuoteArgument(argument);
   std::wstring shell = WindowsPathOf(Shell);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = reinterpret_cast<HANDLE>(lifeline);
-  startup.hStdOutput = nullptr;
-  startup.hStdError = nullptr;
   PROCESS_INFORMATION info = {};
-  // Detached: Wine gives a child that would get a console of its own (any
-  // child of a windowed program) /dev/null for its standard input instead
-  // of the handle we pass.
-  if (!CreateProcessW(shell.c_str(), &commandLine[0], nullptr, nullptr, TRUE, DETACHED_PROCESS, nullptr, nullptr,
+  if (!CreateProcessW(shell.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr,
                       &startup, &info))
     return false;
   // Wine hands no usable handles out for a Linux child.
@@ -229,19 +242,20 @@ bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolde
   DeleteFileW(activePort.c_str());
   DeleteFileW(exitFile.c_str());
 
-  SOCKET theirs = INVALID_SOCKET;
-  SOCKET ours = INVALID_SOCKET;
-  if (!MakeLifeline(&ours, &theirs)) {
+  int port = 0;
+  const SOCKET listener = ListenForWatchdog(&port);
+  if (listener == INVALID_SOCKET) {
     Log(L"Browser.failed no lifeline socket");
     return false;
   }
-  Lifeline = ours;
   const std::wstring tag = std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(GetTickCount64());
-  const bool running = StartWatchdog(program, profile, tag, theirs);
-  closesocket(theirs);
-  if (!running) {
-    Log(L"Browser.failed cannot start " + std::wstring(Shell));
-    ReleaseBrowserLifeline();
+  const bool running = StartWatchdog(program, profile, tag, port);
+  // Before the browser's own bound: the watchdog starts the browser only once
+  // it holds the lifeline.
+  Lifeline = running ? AcceptWatchdog(listener, Utf8(tag)) : INVALID_SOCKET;
+  closesocket(listener);
+  if (Lifeline == INVALID_SOCKET) {
+    Log(L"Browser.failed cannot start " + std::wstring(Shell) + (running ? L": no lifeline" : L""));
     return false;
   }
 
