@@ -7,7 +7,7 @@ NORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 NORV_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
                nlohmann-json3-dev googletest locales iproute2 util-linux
-               fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick
+               fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick trayer
                chromium nsis osslsigncode openssl lldb-19)
 
 # What the scripts and the build call, each with the package that brings it
@@ -20,7 +20,7 @@ NORV_PROGRAMS=(wine:wine wineboot:wine wineserver:wine winepath:wine Xvfb:xvfb
                localedef:libc-bin /usr/share/i18n/locales/zh_CN:locales
                /usr/include/nlohmann/json.hpp:nlohmann-json3-dev
                /usr/src/googletest/CMakeLists.txt:googletest
-               unshare:util-linux ip:iproute2 xdotool:xdotool import:imagemagick
+               unshare:util-linux ip:iproute2 xdotool:xdotool import:imagemagick trayer:trayer
                chromium:chromium makensis:nsis osslsigncode:osslsigncode openssl:openssl
                x86_64-w64-mingw32-objcopy:binutils-mingw-w64-x86-64
                x86_64-w64-mingw32-objdump:binutils-mingw-w64-x86-64 lldb-19:lldb-19

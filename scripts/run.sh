@@ -37,8 +37,10 @@ cp "$BUILD_DIR/devkit/winbrand-standin/winbrand.dll" "$run/"
 
 service_pid=
 client_pid=
+tray_pid=
 cleanup() {
   [ -z "$client_pid" ] || kill "$client_pid" 2>/dev/null || true
+  [ -z "$tray_pid" ] || kill "$tray_pid" 2>/dev/null || true
   [ -z "$service_pid" ] || kill "$service_pid" 2>/dev/null || true
   wine_session_stop
 }
@@ -46,6 +48,18 @@ trap cleanup EXIT
 if [ -n "$headless" ]; then unset WANT_DISPLAY; else export WANT_DISPLAY=$DISPLAY; fi
 wine_session_start "$BUILD_DIR"
 export LANG="$lang.UTF-8" LC_ALL="$lang.UTF-8"
+
+# Our X server has no system tray, and Wine 10 shows tray icons nowhere
+# without one (Wine 8 made a stand-alone window of its own): a small panel
+# along the bottom edge holds them, the client's first at its left end.
+tray_panel() { xdotool search --classname '^panel$' 2>/dev/null | head -1 || true; }
+if [ -n "$headless" ]; then
+  trayer --edge bottom --align left --widthtype pixel --width 120 --heighttype pixel --height 32 \
+    --SetDockType true >"$run/trayer.log" 2>&1 &
+  tray_pid=$!
+  for _ in $(seq 100); do [ -n "$(tray_panel)" ] && break; sleep 0.1; done
+  [ -n "$(tray_panel)" ] || die "trayer showed no tray panel on $DISPLAY within 10 s (log in $run/trayer.log)"
+fi
 
 port_answers() { (exec 3<>/dev/tcp/127.0.0.1/13001) 2>/dev/null; }
 if port_answers; then
@@ -82,16 +96,14 @@ import -window root "$run/screenshot.png" || die "import could not take the scre
 echo "screenshot: $run/screenshot.png (the page and the start-up balloon)"
 echo "client said: $(cat "$run/client.out")"
 
-# Without a window manager our window sits at (0,0) over Wine's stand-alone
-# tray: close it to the tray first, then work the tray icon.
+# Close the window to the tray first, then work the tray icon.
 main=
 for w in $(xdotool search --classname '^norvvpnui.exe$' 2>/dev/null || true); do
   eval "$(xdotool getwindowgeometry --shell "$w")"
   [ "$WIDTH" -ge 300 ] && [ "$HEIGHT" -ge 500 ] && main=$w && break
 done
 [ -n "$main" ] || die "no client window of 300 px or wider on $DISPLAY"
-tray=$(xdotool search --name '^Wine System Tray$' 2>/dev/null | head -1 || true)
-[ -n "$tray" ] || die "no Wine System Tray window on $DISPLAY"
+tray=$(tray_panel)
 close_window() {
   eval "$(xdotool getwindowgeometry --shell "$main")"
   xdotool mousemove --sync $((X + WIDTH - 10)) $((Y + 10)) click 1
@@ -99,7 +111,7 @@ close_window() {
 }
 tray_click() {  # 1 left, 3 right
   eval "$(xdotool getwindowgeometry --shell "$tray")"
-  xdotool mousemove --sync $((X + 13)) $((Y + HEIGHT - 13)) click "$1"
+  xdotool mousemove --sync $((X + 12)) $((Y + HEIGHT / 2)) click "$1"
   sleep 1.5
 }
 # Keys go to the X focus: give it to the menu's window first. The menu is
