@@ -187,10 +187,8 @@ TEST(EngineDeath, TheRebuildWaitsForTheOldBrowserAndSurvivesAFailedCreation) {
     options.environment = {std::wstring(L"NORV_WEBVIEW_EXIT_EVENT=") + c.exitEvent,
                            std::wstring(L"NORV_WEBVIEW_FAIL=") + c.failure};
     ClientRun client(options);
-    ASSERT_TRUE(client.Start());
-    HWND window = client.WaitForWindow();
-    ASSERT_NE(nullptr, window);
-    ASSERT_TRUE(WaitUntil([&] { return CountLines(client, PageMessage) == 1; }, LivenessMs));
+    HWND window = nullptr;
+    ASSERT_NO_FATAL_FAILURE(StartWithPage(client, &window));
     ASSERT_NO_FATAL_FAILURE(KillBrowserAndWaitForPage(client));
 
     const auto lines = LogLines(client);
@@ -221,10 +219,8 @@ TEST(EngineDeath, NothingIsRebuiltWhileTheSessionEndsAndThePageComesBackIfItDoes
   DevService service;
   ASSERT_TRUE(service.Start());
   ClientRun client;
-  ASSERT_TRUE(client.Start());
-  HWND window = client.WaitForWindow();
-  ASSERT_NE(nullptr, window);
-  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, PageMessage) == 1; }, LivenessMs));
+  HWND window = nullptr;
+  ASSERT_NO_FATAL_FAILURE(StartWithPage(client, &window));
 
   DWORD_PTR answer = 0;
   ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, LivenessMs, &answer));
