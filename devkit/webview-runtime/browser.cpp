@@ -45,6 +45,7 @@ constexpr HRESULT NoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
 // "The requested resource is in use", as a new environment on a folder the
 // dead browser still holds is reported to fail.
 constexpr HRESULT ProfileInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
+// A watchdog that never reports does not hold the profile for ever.
 constexpr DWORD GroupEndBoundMs = 30000;
 
 // NORV_WEBVIEW_EXIT_EVENT: BrowserProcessExited comes before ProcessFailed
