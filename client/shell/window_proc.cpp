@@ -2,6 +2,7 @@
 #include "service/service_commands.h"
 #include "shell/app_state.h"
 #include "shell/tray.h"
+#include "webview/engine_life.h"
 #include "webview/handler.h"
 #include "webview/webview_host.h"
 
@@ -57,6 +58,7 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
   switch (message) {
     case WM_DESTROY:
       CloseWebView();
+      ReleaseWebViewEnvironment();
       CloseTunnel();
       RemoveTrayIcon();
       PostQuitMessage(0);
@@ -84,6 +86,21 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
       return OnTrayIcon(window, lParam);
     case WM_TRAYREFRESH:
       RefreshTrayIcon(window);
+      return 0;
+    case WM_WEBVIEW_LIFE:
+      OnWebViewLifeMessage(window);
+      return 0;
+    case WM_TIMER:
+      if (wParam != WebViewLifeTimer) break;
+      OnWebViewLifeTimer(window);
+      return 0;
+    // At the session's end the runtime's processes exit as everyone's do:
+    // no new browser while it ends, and the view again if it does not.
+    case WM_QUERYENDSESSION:
+      OnQueryEndSession();
+      return TRUE;
+    case WM_ENDSESSION:
+      OnEndSession(window, wParam != FALSE);
       return 0;
     case WM_PAINT:
       if (WebViewUnavailable) {

@@ -28,6 +28,9 @@ struct ICoreWebView2DevToolsProtocolEventReceiver;
 struct ICoreWebView2HttpRequestHeaders;
 struct ICoreWebView2Deferral;
 struct ICoreWebView2WindowFeatures;
+struct ICoreWebView2WebResourceRequest;
+struct ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler;
+struct ICoreWebView2PointerInfo;
 
 // The runtime's enums are 32 bits wide; we never pass one.
 enum COREWEBVIEW2_MOVE_FOCUS_REASON : int;
@@ -41,12 +44,18 @@ struct ICoreWebView2NavigationStartingEventArgs;
 struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2ProcessFailedEventArgs;
+struct ICoreWebView2BrowserProcessExitedEventArgs;
 
 // Which of the runtime's processes failed.
 enum COREWEBVIEW2_PROCESS_FAILED_KIND : int {
   COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
   COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
   COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+};
+
+enum COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND : int {
+  COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_NORMAL = 0,
+  COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND_FAILED = 1,
 };
 
 // Handlers: the client implements these, so each is declared in full.
@@ -78,6 +87,13 @@ struct ICoreWebView2ProcessFailedEventHandler : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) = 0;
 };
 
+// Raised once every process of the environment's browser has ended and let
+// go of the user data folder.
+struct ICoreWebView2BrowserProcessExitedEventHandler : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE Invoke(ICoreWebView2Environment* sender,
+                                           ICoreWebView2BrowserProcessExitedEventArgs* args) = 0;
+};
+
 // result is JSON text ("null" for undefined or a thrown script), borrowed.
 struct ICoreWebView2ExecuteScriptCompletedHandler : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE Invoke(HRESULT errorCode, LPCWSTR result) = 0;
@@ -100,6 +116,21 @@ struct ICoreWebView2Environment : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE add_NewBrowserVersionAvailable(
       ICoreWebView2NewBrowserVersionAvailableEventHandler* eventHandler, EventRegistrationToken* token) = 0;
   virtual HRESULT STDMETHODCALLTYPE remove_NewBrowserVersionAvailable(EventRegistrationToken token) = 0;
+};
+
+// Slots 8 to 11 are the methods of Environment2 to Environment4, which we
+// never call; a runtime older than this interface answers E_NOINTERFACE.
+struct ICoreWebView2Environment5 : public ICoreWebView2Environment {
+  virtual HRESULT STDMETHODCALLTYPE CreateWebResourceRequest(LPCWSTR uri, LPCWSTR method, IStream* postData,
+                                                             LPCWSTR headers,
+                                                             ICoreWebView2WebResourceRequest** request) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateCoreWebView2CompositionController(
+      HWND parentWindow, ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler* handler) = 0;
+  virtual HRESULT STDMETHODCALLTYPE CreateCoreWebView2PointerInfo(ICoreWebView2PointerInfo** pointerInfo) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetAutomationProviderForWindow(HWND hwnd, IUnknown** provider) = 0;
+  virtual HRESULT STDMETHODCALLTYPE add_BrowserProcessExited(
+      ICoreWebView2BrowserProcessExitedEventHandler* eventHandler, EventRegistrationToken* token) = 0;
+  virtual HRESULT STDMETHODCALLTYPE remove_BrowserProcessExited(EventRegistrationToken token) = 0;
 };
 
 struct ICoreWebView2Controller : public IUnknown {
@@ -255,9 +286,16 @@ struct ICoreWebView2ProcessFailedEventArgs : public IUnknown {
   virtual HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) = 0;
 };
 
+struct ICoreWebView2BrowserProcessExitedEventArgs : public IUnknown {
+  virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessExitKind(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* kind) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_BrowserProcessId(UINT32* value) = 0;
+};
+
 // IIDs of the 1.0 runtime (pre-1.0 headers used other values).
 constexpr IID IID_ICoreWebView2Environment = {
     0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
+constexpr IID IID_ICoreWebView2Environment5 = {
+    0x319e423d, 0xe0d7, 0x4b8d, {0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17}};
 constexpr IID IID_ICoreWebView2Controller = {
     0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
 constexpr IID IID_ICoreWebView2 = {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
@@ -271,6 +309,10 @@ constexpr IID IID_ICoreWebView2NewWindowRequestedEventArgs = {
     0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
 constexpr IID IID_ICoreWebView2ProcessFailedEventArgs = {
     0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
+constexpr IID IID_ICoreWebView2BrowserProcessExitedEventArgs = {
+    0x1f00663f, 0xaf8c, 0x4782, {0x9c, 0xdd, 0xdd, 0x01, 0xc5, 0x2e, 0x34, 0xcb}};
+constexpr IID IID_ICoreWebView2BrowserProcessExitedEventHandler = {
+    0xfa504257, 0xa216, 0x4911, {0xa8, 0x60, 0xfe, 0x88, 0x25, 0x71, 0x28, 0x61}};
 constexpr IID IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler = {
     0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
 constexpr IID IID_ICoreWebView2CreateCoreWebView2ControllerCompletedHandler = {
@@ -290,6 +332,7 @@ constexpr IID IID_ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandl
 
 // The same values for __uuidof, which the handler template relies on.
 __CRT_UUID_DECL(ICoreWebView2Environment, 0xb96d755e, 0x0319, 0x4e92, 0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc)
+__CRT_UUID_DECL(ICoreWebView2Environment5, 0x319e423d, 0xe0d7, 0x4b8d, 0x92, 0x54, 0xae, 0x94, 0x75, 0xde, 0x9b, 0x17)
 __CRT_UUID_DECL(ICoreWebView2Controller, 0x4d00c0d1, 0x9434, 0x4eb6, 0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f)
 __CRT_UUID_DECL(ICoreWebView2, 0x76eceacb, 0x0462, 0x4d94, 0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e)
 __CRT_UUID_DECL(ICoreWebView2Settings, 0xe562e4f0, 0xd7fa, 0x43ac, 0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00)
@@ -301,6 +344,10 @@ __CRT_UUID_DECL(ICoreWebView2NewWindowRequestedEventArgs, 0x34acb11c, 0xfc37, 0x
                 0x1e, 0xaf, 0xb9)
 __CRT_UUID_DECL(ICoreWebView2ProcessFailedEventArgs, 0x8155a9a4, 0x1474, 0x4a86, 0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6,
                 0xb8, 0xca)
+__CRT_UUID_DECL(ICoreWebView2BrowserProcessExitedEventArgs, 0x1f00663f, 0xaf8c, 0x4782, 0x9c, 0xdd, 0xdd, 0x01, 0xc5,
+                0x2e, 0x34, 0xcb)
+__CRT_UUID_DECL(ICoreWebView2BrowserProcessExitedEventHandler, 0xfa504257, 0xa216, 0x4911, 0xa8, 0x60, 0xfe, 0x88, 0x25,
+                0x71, 0x28, 0x61)
 __CRT_UUID_DECL(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, 0x4e8a3389, 0xc9d8, 0x4bd2, 0xb6, 0xb5,
                 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d)
 __CRT_UUID_DECL(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler, 0x6c4819f3, 0xc9b7, 0x4260, 0x81, 0x27,

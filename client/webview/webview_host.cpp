@@ -1,44 +1,43 @@
 #include "webview/webview_host.h"
 #include "shell/system_library.h"
 #include "shell/texts.h"
+#include "webview/engine_life.h"
 #include "webview/handler.h"
 
 OwningRef<ICoreWebView2Controller> WebViewController;
 OwningRef<ICoreWebView2> WebView;
+OwningRef<ICoreWebView2Environment> WebViewEnvironment;
 bool WebViewUnavailable = false;
 
 namespace {
 
-// An engine that keeps failing is not restarted for ever: at most three new
-// views, and three reloads of a failed page, within any minute.
-struct FailureBudget {
-  static constexpr int Limit = 3;
-  static constexpr ULONGLONG WindowMs = 60 * 1000;
-  ULONGLONG times[Limit];  // a ring, the oldest at next once full
-  int next;
-  int used;
-};
-FailureBudget Recreations = {};
-FailureBudget Reloads = {};
-
-void MarkUnavailable(HWND window) {
-  WebViewUnavailable = true;
-  InvalidateRect(window, nullptr, TRUE);
-}
+EventRegistrationToken BrowserExitedToken = {};
+bool ListeningForBrowserExit = false;
 
 // A view we cannot configure is not shown at all.
 void DropUnconfiguredView(HWND window) {
   CloseWebView();
-  MarkUnavailable(window);
+  OnViewNotBuilt(window);
 }
 
-// Takes one try out of the budget, or says there is none left.
-bool TakeTry(FailureBudget& budget, ULONGLONG now) {
-  if (budget.used >= FailureBudget::Limit && now - budget.times[budget.next] < FailureBudget::WindowMs) return false;
-  budget.times[budget.next] = now;
-  budget.next = (budget.next + 1) % FailureBudget::Limit;
-  if (budget.used < FailureBudget::Limit) ++budget.used;
-  return true;
+// The browser may end before the view hears of it: the environment says when
+// every process of its browser is gone. A runtime without the event leaves
+// the rebuild to its time-out.
+void ListenForBrowserExit(HWND window, ICoreWebView2Environment* environment) {
+  ICoreWebView2Environment5* environment5 = nullptr;
+  if (FAILED(environment->QueryInterface(IID_ICoreWebView2Environment5, reinterpret_cast<void**>(&environment5))) ||
+      !environment5)
+    return;
+  auto* handler = MakeHandler<ICoreWebView2BrowserProcessExitedEventHandler>(
+      [window, environment](ICoreWebView2Environment* sender, ICoreWebView2BrowserProcessExitedEventArgs* args) {
+        UINT32 pid = 0;
+        if (sender != environment || WebViewEnvironment.Get() != environment) return;
+        if (!args || FAILED(args->get_BrowserProcessId(&pid))) pid = 0;
+        OnBrowserExited(window, pid);
+      });
+  ListeningForBrowserExit = SUCCEEDED(environment5->add_BrowserProcessExited(handler, &BrowserExitedToken));
+  if (handler) handler->Release();
+  environment5->Release();
 }
 
 }  // namespace
@@ -66,7 +65,7 @@ void RequestWebViewEnvironment(HWND window) {
   auto create =
       LoadLibraryFunction<CreateEnvironmentWithOptionsFunction>(WebViewLoaderDll, CreateEnvironmentExport, &loader);
   if (!create) {
-    MarkUnavailable(window);
+    OnViewNotBuilt(window);
     return;
   }
   auto* handler = MakeHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
@@ -75,27 +74,52 @@ void RequestWebViewEnvironment(HWND window) {
       });
   const HRESULT result = create(nullptr, userDataFolder, nullptr, handler);
   if (handler) handler->Release();
-  if (FAILED(result)) MarkUnavailable(window);
+  if (FAILED(result)) OnViewNotBuilt(window);
 }
 
-HRESULT OnEnvironmentCreated(HWND window, HRESULT errorCode, ICoreWebView2Environment* environment) {
-  if (FAILED(errorCode) || !environment) {
-    MarkUnavailable(window);
-    return S_OK;
+void RequestWebViewController(HWND window) {
+  if (!WebViewEnvironment) {
+    OnViewNotBuilt(window);
+    return;
   }
   auto* handler = MakeHandler<ICoreWebView2CreateCoreWebView2ControllerCompletedHandler>(
       [window](HRESULT error, ICoreWebView2Controller* controller) {
         OnControllerCreated(window, error, controller);
       });
-  const HRESULT result = environment->CreateCoreWebView2Controller(window, handler);
+  const HRESULT result = WebViewEnvironment->CreateCoreWebView2Controller(window, handler);
   if (handler) handler->Release();
-  if (FAILED(result)) MarkUnavailable(window);
+  if (FAILED(result)) OnViewNotBuilt(window);
+}
+
+void ReleaseWebViewEnvironment() {
+  if (ListeningForBrowserExit && WebViewEnvironment) {
+    ICoreWebView2Environment5* environment5 = nullptr;
+    if (SUCCEEDED(WebViewEnvironment->QueryInterface(IID_ICoreWebView2Environment5,
+                                                     reinterpret_cast<void**>(&environment5))) &&
+        environment5) {
+      environment5->remove_BrowserProcessExited(BrowserExitedToken);
+      environment5->Release();
+    }
+  }
+  ListeningForBrowserExit = false;
+  WebViewEnvironment.Reset();
+}
+
+HRESULT OnEnvironmentCreated(HWND window, HRESULT errorCode, ICoreWebView2Environment* environment) {
+  if (FAILED(errorCode) || !environment) {
+    OnViewNotBuilt(window);
+    return S_OK;
+  }
+  ReleaseWebViewEnvironment();
+  WebViewEnvironment.Store(environment);
+  ListenForBrowserExit(window, environment);
+  RequestWebViewController(window);
   return S_OK;
 }
 
 HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Controller* controller) {
   if (FAILED(errorCode) || !controller) {
-    if (!WebViewController) MarkUnavailable(window);
+    if (!WebViewController) OnViewNotBuilt(window);
     return S_OK;
   }
   WebViewController.Store(controller);
@@ -142,7 +166,11 @@ HRESULT OnControllerCreated(HWND window, HRESULT errorCode, ICoreWebView2Control
 
   WebView->AddScriptToExecuteOnDocumentCreated(MessageListenerScript, nullptr);
   WebView->Navigate(WebViewStartPage);
+  // Which browser's exit a rebuild after this view's death waits for.
+  UINT32 browserPid = 0;
+  if (FAILED(WebView->get_BrowserProcessId(&browserPid))) browserPid = 0;
   settings->Release();
+  OnViewBuilt(browserPid);
   return S_OK;
 }
 
@@ -165,25 +193,13 @@ HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2Pro
   COREWEBVIEW2_PROCESS_FAILED_KIND kind;
   if (!args || FAILED(args->get_ProcessFailedKind(&kind))) return S_OK;
   if (!WebView || WebView.Get() != failedView) return S_OK;
-  switch (kind) {
-    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
-      // The view is dead for good. The window, the tray and the tunnel stay
-      // as they are; only the view is built again, as at start.
-      CloseWebView();
-      if (TakeTry(Recreations, GetTickCount64()))
-        RequestWebViewEnvironment(window);
-      else
-        MarkUnavailable(window);
-      break;
-    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
-    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
-      // A page that fails on every load is left as the engine shows it.
-      if (TakeTry(Reloads, GetTickCount64())) WebView->Reload();
-      break;
-    default:
-      break;
-  }
+  OnEngineFailed(window, kind);
   return S_OK;
+}
+
+void ShowWebViewNotice(HWND window) {
+  WebViewUnavailable = true;
+  InvalidateRect(window, nullptr, TRUE);
 }
 
 void PaintWebViewNotice(HWND window, HDC dc) {
@@ -205,4 +221,5 @@ void CloseWebView() {
 void ReleaseWebView() {
   WebView.Reset();
   WebViewController.Reset();
+  ReleaseWebViewEnvironment();
 }

@@ -13,6 +13,9 @@ constexpr wchar_t MessageListenerScript[] =
 
 extern OwningRef<ICoreWebView2Controller> WebViewController;
 extern OwningRef<ICoreWebView2> WebView;
+// The environment that made the view, kept for its browser's exit and for a
+// new controller.
+extern OwningRef<ICoreWebView2Environment> WebViewEnvironment;
 // Set when the runtime could not give us a view; the window then paints a
 // notice instead of staying blank.
 extern bool WebViewUnavailable;
@@ -21,6 +24,10 @@ extern bool WebViewUnavailable;
 // the user's temporary folder as user data folder. The completion arrives
 // later through the message loop of this (single-threaded apartment) thread.
 void RequestWebViewEnvironment(HWND window);
+// A new controller from the kept environment.
+void RequestWebViewController(HWND window);
+// Stops listening to the kept environment and lets go of it.
+void ReleaseWebViewEnvironment();
 
 // The eight settings of a new view, in their order.
 void ApplySettings(ICoreWebView2Settings* settings);
@@ -31,13 +38,14 @@ HRESULT OnNavigationStarting(ICoreWebView2* sender, ICoreWebView2NavigationStart
 HRESULT OnNewWindowRequested(ICoreWebView2* sender, ICoreWebView2NewWindowRequestedEventArgs* args);
 HRESULT OnWebMessageReceived(ICoreWebView2* sender, ICoreWebView2WebMessageReceivedEventArgs* args);
 // The runtime lost a process of failedView (the view the handler was
-// registered on): a dead browser gets a new view as at start, a dead or hung
-// page is reloaded; each at most three times a minute.
+// registered on); only the view standing is acted on (engine_life.h).
 HRESULT OnProcessFailed(HWND window, ICoreWebView2* failedView, ICoreWebView2ProcessFailedEventArgs* args);
 
+// Sets WebViewUnavailable and has the window paint the notice.
+void ShowWebViewNotice(HWND window);
 // Paints the notice for WebViewUnavailable into the window's client area.
 void PaintWebViewNotice(HWND window, HDC dc);
 // Hides the view, closes it and lets go of controller and view.
 void CloseWebView();
-// End of the process: the view first, then its controller.
+// End of the process: the view first, then its controller and environment.
 void ReleaseWebView();

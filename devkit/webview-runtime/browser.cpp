@@ -5,6 +5,7 @@
 #include "browser_process.h"
 #include "call_log.h"
 #include "delivery.h"
+#include "environment.h"
 #include "page_window.h"
 
 namespace {
@@ -17,6 +18,21 @@ int References = 0;
 int Generation = 0;  // one per browser started, so an old connection's end cannot stop a newer browser
 std::wstring Profile;
 std::vector<std::function<void(HRESULT)>> Waiting;
+unsigned long BrowserLinuxPid = 0;
+std::wstring BrowserTag;
+bool CloseAsked = false;
+
+// A browser that ended unasked holds its profile until its whole process
+// group is gone, as the real runtime's processes hold the user data folder;
+// its environments hear of the end then.
+struct EndedBrowser {
+  bool pending = false;
+  int generation = 0;
+  std::wstring profile;
+  unsigned long pid = 0;
+  std::vector<std::function<void(bool)>> viewsToTell;  // held back while the exit event goes first
+};
+EndedBrowser Ended;
 
 std::map<std::string, PageEventHandler> Pages;  // by session
 std::map<std::string, std::function<void(const std::string&, const std::string&)>> Claims;  // by target
@@ -26,6 +42,66 @@ std::map<std::string, std::function<void(bool)>> Gone;  // by target
 std::map<std::string, std::string> SessionTargets;  // session -> target
 
 constexpr HRESULT NoRuntime = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+// "The requested resource is in use", as a new environment on a folder the
+// dead browser still holds is reported to fail.
+constexpr HRESULT ProfileInUse = HRESULT_FROM_WIN32(ERROR_BUSY);
+// A watchdog that never reports does not hold the profile for ever.
+constexpr DWORD GroupEndBoundMs = 30000;
+
+// NORV_WEBVIEW_EXIT_EVENT: BrowserProcessExited comes before ProcessFailed
+// ("before"), after it ("after", the default) or not at all ("never"); the
+// real runtime does not promise an order.
+enum class ExitEvent { Before, After, Never };
+ExitEvent ExitEventOrder() {
+  wchar_t value[16] = {};
+  const DWORD length = GetEnvironmentVariableW(L"NORV_WEBVIEW_EXIT_EVENT", value, 16);
+  if (length == 0 || length >= 16) return ExitEvent::After;
+  if (lstrcmpiW(value, L"before") == 0) return ExitEvent::Before;
+  if (lstrcmpiW(value, L"never") == 0) return ExitEvent::Never;
+  return ExitEvent::After;
+}
+
+void OnGroupEnded(int generation) {
+  if (!Ended.pending || Ended.generation != generation) return;
+  Ended.pending = false;  // the profile is free again
+  auto views = std::move(Ended.viewsToTell);
+  Ended.viewsToTell.clear();
+  Log(L"Browser.exited pid=" + std::to_wstring(Ended.pid));
+  if (ExitEventOrder() != ExitEvent::Never) RaiseBrowserProcessExited(generation, Ended.pid);
+  for (auto& gone : views) gone(true);
+}
+
+struct GroupWatch {
+  int generation;
+  std::wstring profile;
+  std::wstring tag;
+};
+
+DWORD WINAPI WatchGroupEnd(void* parameter) {
+  std::unique_ptr<GroupWatch> watch(static_cast<GroupWatch*>(parameter));
+  std::string status;
+  const DWORD start = GetTickCount();
+  while (!ReadBrowserExit(watch->profile, watch->tag, &status) && GetTickCount() - start < GroupEndBoundMs) Sleep(25);
+  const int generation = watch->generation;
+  Deliver([generation] { OnGroupEnded(generation); });
+  return 0;
+}
+
+void WatchForGroupEnd() {
+  Ended.pending = true;
+  Ended.generation = Generation;
+  Ended.profile = Profile;
+  Ended.pid = BrowserLinuxPid;
+  Ended.viewsToTell.clear();
+  auto* watch = new GroupWatch{Generation, Profile, BrowserTag};
+  HANDLE thread = CreateThread(nullptr, 0, WatchGroupEnd, watch, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+    return;
+  }
+  delete watch;
+  Ended.pending = false;
+}
 
 void Resume(const std::string& session) { SendCommand("Runtime.runIfWaitingForDebugger", Json::object(), session); }
 
@@ -73,6 +149,7 @@ void OnAttached(const Json& params) {
 
 void OnConnectionEnded() {
   Log(L"Browser.ended");
+  const bool unasked = !CloseAsked;
   BrowserState = State::Stopped;
   References = 0;
   Pages.clear();
@@ -83,6 +160,7 @@ void OnConnectionEnded() {
   // Let go of the dead browser's lifeline first: a view told of the end may
   // ask for a new browser at once, whose lifeline must survive this.
   ReleaseBrowserLifeline();
+  if (unasked) WatchForGroupEnd();
   // One target at a time, looked up again each time: a callback may end
   // others (a view its popups, a client's handler another view).
   std::vector<std::string> targets;
@@ -92,7 +170,10 @@ void OnConnectionEnded() {
     if (it == Gone.end()) continue;
     auto gone = std::move(it->second);
     Gone.erase(it);
-    gone(true);
+    if (Ended.pending && ExitEventOrder() == ExitEvent::Before)
+      Ended.viewsToTell.push_back(std::move(gone));
+    else
+      gone(true);
   }
 }
 
@@ -126,9 +207,12 @@ void RouteEvent(int generation, const std::string& session, const std::string& m
   }
 }
 
-void FinishStart(int generation, bool started) {
+void FinishStart(int generation, bool started, unsigned long pid, const std::wstring& tag) {
   if (generation != Generation) return;
   BrowserState = started ? State::Running : State::Stopped;
+  BrowserLinuxPid = pid;
+  BrowserTag = tag;
+  CloseAsked = false;
   if (!started) References = 0;
   auto waiting = std::move(Waiting);
   Waiting.clear();
@@ -146,7 +230,7 @@ DWORD WINAPI StartBrowser(void* parameter) {
   const int generation = request->generation;
   BrowserProcess process;
   if (!LaunchBrowser(request->program, request->profile, &process)) {
-    Deliver([generation] { FinishStart(generation, false); });
+    Deliver([generation] { FinishStart(generation, false, 0, std::wstring()); });
     return 0;
   }
   auto sink = [generation](const std::string& session, const std::string& method, const Json& params) {
@@ -161,7 +245,7 @@ DWORD WINAPI StartBrowser(void* parameter) {
   if (!ConnectDevTools(process.port, process.devToolsPath, sink)) {
     Log(L"Browser.failed no DevTools connection on port " + std::to_wstring(process.port));
     ReleaseBrowserLifeline();
-    Deliver([generation] { FinishStart(generation, false); });
+    Deliver([generation] { FinishStart(generation, false, 0, std::wstring()); });
     return 0;
   }
   // Every new page, ours and the popups our pages open, waits for us before
@@ -170,10 +254,13 @@ DWORD WINAPI StartBrowser(void* parameter) {
                            {"waitForDebuggerOnStart", true},
                            {"flatten", true},
                            {"filter", Json::array({{{"type", "page"}}})}};
-  SendCommand("Target.setAutoAttach", autoAttach, std::string(), [generation](const Json&, const Json& error) {
-    const bool ok = error.is_null();
-    Deliver([generation, ok] { FinishStart(generation, ok); });
-  });
+  const unsigned long pid = process.linuxPid;
+  const std::wstring tag = process.tag;
+  SendCommand("Target.setAutoAttach", autoAttach, std::string(),
+              [generation, pid, tag](const Json&, const Json& error) {
+                const bool ok = error.is_null();
+                Deliver([generation, ok, pid, tag] { FinishStart(generation, ok, pid, tag); });
+              });
   return 0;
 }
 
@@ -183,6 +270,11 @@ void AcquireBrowser(const std::wstring& program, const std::wstring& profileFold
                     std::function<void(HRESULT)> ready) {
   if (BrowserState != State::Stopped && lstrcmpiW(profileFolder.c_str(), Profile.c_str()) != 0) {
     Deliver([ready] { ready(HRESULT_FROM_WIN32(ERROR_INVALID_STATE)); });
+    return;
+  }
+  if (Ended.pending && lstrcmpiW(profileFolder.c_str(), Ended.profile.c_str()) == 0) {
+    Log(L"Browser.busy: the processes of the browser that ended still run");
+    Deliver([ready] { ready(ProfileInUse); });
     return;
   }
   ++References;
@@ -202,8 +294,12 @@ void AcquireBrowser(const std::wstring& program, const std::wstring& profileFold
   }
   delete request;
   const int generation = Generation;
-  Deliver([generation] { FinishStart(generation, false); });
+  Deliver([generation] { FinishStart(generation, false, 0, std::wstring()); });
 }
+
+int BrowserGeneration() { return Generation; }
+
+unsigned long BrowserPid() { return BrowserState == State::Running ? BrowserLinuxPid : 0; }
 
 void HoldBrowser() { ++References; }
 
@@ -211,6 +307,7 @@ void ReleaseBrowser() {
   if (References > 0) --References;
   if (References > 0 || BrowserState != State::Running) return;
   BrowserState = State::Stopped;
+  CloseAsked = true;
   Log(L"Browser.close");
   // Only this browser's lifeline: a new one may have started by the reply.
   const UINT_PTR lifeline = CurrentBrowserLifeline();

@@ -11,8 +11,14 @@
 // Takes a reference on the browser for the profile folder and calls ready
 // through Deliver: S_OK once the browser runs, or the failure. Only one
 // profile per process; another while one runs fails with ERROR_INVALID_STATE.
+// A browser that ended unasked holds its profile (ERROR_BUSY) until its whole
+// process group has ended; then its environments get BrowserProcessExited.
 void AcquireBrowser(const std::wstring& program, const std::wstring& profileFolder,
                     std::function<void(HRESULT)> ready);
+// The browser that runs or starts now: a count of starts, and its Linux
+// process id once it runs (else 0).
+int BrowserGeneration();
+unsigned long BrowserPid();
 // A further reference on a browser that runs (for a controller or a view).
 void HoldBrowser();
 // The last release closes the browser.

@@ -14,23 +14,34 @@ constexpr wchar_t Shell[] = L"/bin/bash";
 constexpr DWORD DefaultStartTimeoutMs = 30000;
 constexpr DWORD PollMs = 25;
 constexpr DWORD WatchdogConnectMs = 10000;
+constexpr wchar_t ExitFile[] = L"\\norv-browser.exit";
 
 // argv: $1 the profile folder, $2 this start's tag, $3 the port of the
 // lifeline, then the browser's own command line.
 // The watchdog connects the lifeline and names itself by the tag, waits for an
 // earlier browser on the same profile to finish closing (a client started
 // right after another one ended), runs the browser in a session of its own,
-// and stops that whole session once the lifeline reaches end-of-file. The
-// browser's exit status ends up in norv-browser.exit after the tag (an
-// earlier watchdog may still be writing its own there), its Linux process id
-// in norv-browser.pid. The watchdog connects rather than inheriting a socket:
-// Wine 10 gives a Linux child of a program without a console /dev/null for
-// its standard input, whatever handle it is passed.
+// and stops that whole session once the lifeline reaches end-of-file. Once no
+// process of the session runs any more (zombies aside, which nobody may reap
+// soon), the browser's exit status goes to norv-browser.exit after the tag (an
+// earlier watchdog may still be writing its own there); its Linux process id
+// is in norv-browser.pid. The watchdog connects rather than inheriting a
+// socket: Wine 10 gives a Linux child of a program without a console
+// /dev/null for its standard input, whatever handle it is passed.
 constexpr wchar_t WatchdogScript[] =
     L"PATH=/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin\n"
     L"dir=$1; tag=$2; port=$3; shift 3\n"
     L"exec 3<>\"/dev/tcp/127.0.0.1/$port\" || { echo \"$tag 255\" >\"$dir/norv-browser.exit\"; exit 1; }\n"
     L"echo \"$tag\" >&3\n"
+    L"session_runs() {\n"
+    L"  local stat line\n"
+    L"  for stat in /proc/[0-9]*/stat; do\n"
+    L"    read -r line 2>/dev/null <\"$stat\" || continue\n"
+    L"    set -- ${line##*) }\n"
+    L"    [ \"$1\" != Z ] && [ \"$4\" = \"$browser\" ] && return 0\n"
+    L"  done\n"
+    L"  return 1\n"
+    L"}\n"
     L"if lock=$(readlink \"$dir/SingletonLock\" 2>/dev/null); then\n"
     L"  old=${lock##*-}\n"
     L"  for _ in $(seq 50); do kill -0 \"$old\" 2>/dev/null || break; sleep 0.1; done\n"
@@ -39,12 +50,14 @@ constexpr wchar_t WatchdogScript[] =
     L"browser=$!\n"
     L"echo \"$browser\" >\"$dir/norv-browser.pid\"\n"
     L"while kill -0 \"$browser\" 2>/dev/null; do\n"
-    L"  read -r -t 0.5 -u 3 _; [ $? -gt 128 ] || break\n"
+    L"  read -r -t 0.1 -u 3 _; [ $? -gt 128 ] || break\n"
     L"done\n"
     L"kill -TERM -- \"-$browser\" 2>/dev/null\n"
     L"for _ in $(seq 30); do kill -0 \"$browser\" 2>/dev/null || break; sleep 0.1; done\n"
     L"kill -KILL -- \"-$browser\" 2>/dev/null\n"
-    L"wait \"$browser\"; echo \"$tag $?\" >\"$dir/norv-browser.exit\"\n";
+    L"wait \"$browser\"; status=$?\n"
+    L"for _ in $(seq 200); do session_runs || break; sleep 0.05; done\n"
+    L"echo \"$tag $status\" >\"$dir/norv-browser.exit\"\n";
 
 volatile SOCKET Lifeline = INVALID_SOCKET;  // our end; the watchdog reads the other
 
@@ -237,10 +250,9 @@ bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolde
   const std::wstring profile = LinuxPathOf(profileFolder);
   if (profile.empty()) return false;
   const std::wstring activePort = profileFolder + L"\\DevToolsActivePort";
-  const std::wstring exitFile = profileFolder + L"\\norv-browser.exit";
   // What an earlier browser left must not pass for this one.
   DeleteFileW(activePort.c_str());
-  DeleteFileW(exitFile.c_str());
+  DeleteFileW((profileFolder + ExitFile).c_str());
 
   int port = 0;
   const SOCKET listener = ListenForWatchdog(&port);
@@ -264,11 +276,8 @@ bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolde
   const DWORD start = GetTickCount();
   for (;;) {
     if (ParseActivePort(ReadSmallFile(activePort), started)) break;
-    std::string status = ReadSmallFile(exitFile);
-    const std::string ours = Utf8(tag) + " ";
-    if (status.compare(0, ours.size(), ours) == 0) {
-      status.erase(0, ours.size());
-      while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
+    std::string status;
+    if (ReadBrowserExit(profileFolder, tag, &status)) {
       Log(L"Browser.exited during start, status " + Wide(status));
       ReleaseBrowserLifeline();
       return false;
@@ -280,9 +289,20 @@ bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolde
     }
     Sleep(PollMs);
   }
+  started->tag = tag;
   started->linuxPid = strtoul(ReadSmallFile(profileFolder + L"\\norv-browser.pid").c_str(), nullptr, 10);
   Log(L"Browser.started pid=" + std::to_wstring(started->linuxPid) + L" port=" + std::to_wstring(started->port) +
       L" profile=" + profile);
+  return true;
+}
+
+bool ReadBrowserExit(const std::wstring& profileFolder, const std::wstring& tag, std::string* status) {
+  std::string text = ReadSmallFile(profileFolder + ExitFile);
+  const std::string ours = Utf8(tag) + " ";
+  if (tag.empty() || text.compare(0, ours.size(), ours) != 0) return false;
+  text.erase(0, ours.size());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  *status = text;
   return true;
 }
 

@@ -12,6 +12,7 @@ struct BrowserProcess {
   int port = 0;                 // DevTools endpoint on 127.0.0.1
   std::wstring devToolsPath;    // "/devtools/browser/<id>"
   unsigned long linuxPid = 0;
+  std::wstring tag;             // this start's, in norv-browser.exit
 };
 
 // The Linux path of the browser program: NORV_WEBVIEW_BROWSER when set, else
@@ -27,6 +28,10 @@ std::wstring LinuxPathOf(const std::wstring& windowsPath);
 // default 30 s). Blocks: call it off the UI thread. On failure the browser,
 // if any, is being stopped.
 bool LaunchBrowser(const std::wstring& program, const std::wstring& profileFolder, BrowserProcess* started);
+
+// Whether the watchdog of the start tagged tag has seen its browser's whole
+// process group end, and the browser's exit status if so.
+bool ReadBrowserExit(const std::wstring& profileFolder, const std::wstring& tag, std::string* status);
 
 // Lets go of the lifeline; the watchdog stops the browser within a second.
 void ReleaseBrowserLifeline();

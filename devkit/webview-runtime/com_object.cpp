@@ -23,7 +23,9 @@ HRESULT STDMETHODCALLTYPE UnexpectedSlot(ComObject* self) {
 HRESULT STDMETHODCALLTYPE QueryInterfaceSlot(ComObject* self, REFIID iid, void** out) {
   if (!out) return E_POINTER;
   *out = nullptr;
-  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, *self->iid)) return E_NOINTERFACE;
+  if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, *self->iid) &&
+      !(self->laterIid && IsEqualIID(iid, *self->laterIid)))
+    return E_NOINTERFACE;
   ChangeCount(&self->references, 1);
   *out = self;
   return S_OK;
@@ -59,6 +61,7 @@ void InitObject(ComObject* object, const Vtable& vtable, const wchar_t* name, co
   object->references = 1;
   object->name = name;
   object->iid = &iid;
+  object->laterIid = nullptr;
   object->destroy = destroy;
 }
 

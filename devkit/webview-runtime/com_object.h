@@ -15,6 +15,7 @@ struct ComObject {
   volatile LONG references;
   const wchar_t* name;  // for the call log: "Controller", "WebView", ...
   const IID* iid;
+  const IID* laterIid;  // a later version of the interface on the same vtable, or null
   void (*destroy)(ComObject* self);
 };
 

@@ -90,3 +90,44 @@ ComObject* CreateProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
   args->kind = kind;
   return &args->com;
 }
+
+namespace {
+
+struct ExitArgs {
+  ComObject com;
+  COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind;
+  UINT32 pid;
+};
+
+void DestroyExitArgs(ComObject* self) { delete reinterpret_cast<ExitArgs*>(self); }
+
+HRESULT STDMETHODCALLTYPE GetBrowserProcessExitKind(ComObject* self, COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND* kind) {
+  Log(L"BrowserProcessExitedArgs.get_BrowserProcessExitKind");
+  if (!kind) return E_POINTER;
+  *kind = reinterpret_cast<ExitArgs*>(self)->kind;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GetExitedBrowserProcessId(ComObject* self, UINT32* pid) {
+  Log(L"BrowserProcessExitedArgs.get_BrowserProcessId");
+  if (!pid) return E_POINTER;
+  *pid = reinterpret_cast<ExitArgs*>(self)->pid;
+  return S_OK;
+}
+
+}  // namespace
+
+ComObject* CreateBrowserProcessExitedArgs(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind, unsigned long pid) {
+  static const Vtable table = [] {
+    Vtable t = SparseVtable();
+    FILL_SLOT(t, 3, ICoreWebView2BrowserProcessExitedEventArgs, get_BrowserProcessExitKind, GetBrowserProcessExitKind);
+    FILL_SLOT(t, 4, ICoreWebView2BrowserProcessExitedEventArgs, get_BrowserProcessId, GetExitedBrowserProcessId);
+    return t;
+  }();
+  auto* args = new ExitArgs;
+  InitObject(&args->com, table, L"BrowserProcessExitedArgs", IID_ICoreWebView2BrowserProcessExitedEventArgs,
+             DestroyExitArgs);
+  args->kind = kind;
+  args->pid = static_cast<UINT32>(pid);
+  return &args->com;
+}

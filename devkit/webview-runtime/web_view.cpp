@@ -34,6 +34,14 @@ const wchar_t* const SettingNames[SettingCount] = {
 
 WebView* From(ComObject* self) { return reinterpret_cast<WebView*>(self); }
 
+int ProcessFailedDepth = 0;
+
+// A renderer busy for ever does not answer a trivial script; the real runtime
+// then reports RENDER_PROCESS_UNRESPONSIVE about every 15 s for as long as it
+// lasts (NORV_WEBVIEW_HANG_REPORT_MS shortens that for tests).
+constexpr ULONGLONG ProbeAnswerMs = 5000;
+std::vector<WebView*> ProbedViews;  // open views, UI thread only
+
 // The script's value as JSON text, by the runtime's rules: "null" for
 // undefined, a thrown exception, or a value JSON cannot encode.
 std::wstring ScriptResultJson(const Json& result, const Json& error) {
@@ -89,10 +97,65 @@ void RaiseProcessFailed(WebView* view, COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
   ComObject* args = CreateProcessFailedArgs(kind);
   if (!args) return;
   Log(L"ProcessFailed " + std::to_wstring(static_cast<int>(kind)));
+  ++ProcessFailedDepth;
   ForEachHandler<ICoreWebView2ProcessFailedEventHandler>(view->processFailed, [&](auto* handler) {
     handler->Invoke(WebViewInterface(view), AsInterface<ICoreWebView2ProcessFailedEventArgs>(args));
   });
+  --ProcessFailedDepth;
   DropObject(args);
+}
+
+void ProbeView(WebView* view) {
+  if (view->closed || view->dialogOpen) return;
+  const ULONGLONG now = GetTickCount64();
+  if (view->probeSentAt != 0) {
+    if (now - view->probeSentAt >= ProbeAnswerMs)
+      RaiseProcessFailed(view, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
+    return;
+  }
+  view->probeSentAt = now;
+  const int id = ++view->probeId;
+  HoldObject(&view->com);
+  SendCommand("Runtime.evaluate", {{"expression", "1"}}, view->session, [view, id](const Json&, const Json&) {
+    Deliver([view, id] {
+      if (view->probeId == id) view->probeSentAt = 0;
+      DropObject(&view->com);
+    });
+  });
+}
+
+// A new document, or none after a crash: an older probe tells nothing.
+void ForgetProbe(WebView* view) {
+  view->probeSentAt = 0;
+  ++view->probeId;
+}
+
+DWORD WINAPI ProbeTicks(void*) {
+  wchar_t value[16] = {};
+  const DWORD length = GetEnvironmentVariableW(L"NORV_WEBVIEW_HANG_REPORT_MS", value, 16);
+  const DWORD chosen = length > 0 && length < 16 ? wcstoul(value, nullptr, 10) : 0;
+  const DWORD intervalMs = chosen > 0 ? chosen : 15000;
+  for (;;) {
+    Sleep(intervalMs);
+    Deliver([] {
+      // A handler may close views, its own or others.
+      auto views = ProbedViews;
+      for (WebView* view : views) HoldObject(&view->com);
+      for (WebView* view : views) {
+        ProbeView(view);
+        DropObject(&view->com);
+      }
+    });
+  }
+}
+
+void StartProbing(WebView* view) {
+  static const bool ticking = [] {
+    HANDLE thread = CreateThread(nullptr, 0, ProbeTicks, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
+    return thread != nullptr;
+  }();
+  if (ticking) ProbedViews.push_back(view);
 }
 
 void SendDocumentScript(WebView* view, const std::string& source,
@@ -233,6 +296,7 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
     if (frame.value("id", "") != view->target) return;
     view->url = frame.value("url", "");
     view->errorDocument = frame.contains("unreachableUrl");
+    ForgetProbe(view);
     OnMainFrameCommitted(view, frame.value("loaderId", ""));
     Log(L"WebView.document " + Wide(view->url));
     SetPageBlank(view->page, view->errorDocument && !view->settings[IsBuiltInErrorPageEnabled]);
@@ -241,6 +305,7 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
   } else if (method == "Inspector.targetCrashed") {
     // Nothing the crashed renderer was loading will commit.
     OnMainFrameStopped(view);
+    ForgetProbe(view);
     RaiseProcessFailed(view, COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED);
   } else if (method == "Page.navigatedWithinDocument") {
     if (params.value("frameId", "") == view->target) view->url = params.value("url", "");
@@ -260,7 +325,11 @@ void OnPageEvent(WebView* view, const std::string& method, const Json& params) {
       return;
     RaiseWebMessage(view, params.value("payload", ""));
   } else if (method == "Page.javascriptDialogOpening") {
+    // A page waiting for its dialog is not hung.
+    view->dialogOpen = true;
     OnDialog(view, params);
+  } else if (method == "Page.javascriptDialogClosed") {
+    view->dialogOpen = false;
   } else if (method == "Page.windowOpen") {
     OnWindowOpen(view, params);
   }
@@ -300,6 +369,15 @@ HRESULT STDMETHODCALLTYPE Reload(ComObject* self) {
   WebView* view = From(self);
   if (view->closed) return ClosedError;
   SendCommand("Page.reload", Json::object(), view->session);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE GetBrowserProcessId(ComObject* self, UINT32* pid) {
+  Log(L"WebView.get_BrowserProcessId");
+  if (!pid) return E_POINTER;
+  *pid = 0;
+  if (From(self)->closed) return ClosedError;
+  *pid = static_cast<UINT32>(From(self)->browserPid);
   return S_OK;
 }
 
@@ -380,6 +458,7 @@ const Vtable& WebViewVtable() {
     FILL_SLOT(t, 29, ICoreWebView2, ExecuteScript, ExecuteScript);
     FILL_SLOT(t, 31, ICoreWebView2, Reload, Reload);
     FILL_SLOT(t, 34, ICoreWebView2, add_WebMessageReceived, AddWebMessageReceived);
+    FILL_SLOT(t, 37, ICoreWebView2, get_BrowserProcessId, GetBrowserProcessId);
     FILL_SLOT(t, 44, ICoreWebView2, add_NewWindowRequested, AddNewWindowRequested);
     return t;
   }();
@@ -433,6 +512,7 @@ WebView* CreateWebView(HWND parent, const RECT& bounds, const std::string& targe
   view->target = target;
   view->session = session;
   view->page = page;
+  view->browserPid = BrowserPid();
   HoldBrowser();
   HoldObject(&view->com);  // the routes' reference, until the view shuts down
   RoutePageSession(session, [view](const std::string& method, const Json& params) { OnPageEvent(view, method, params); });
@@ -450,12 +530,14 @@ WebView* CreateWebView(HWND parent, const RECT& bounds, const std::string& targe
   });
   // The runtime's default: visible.
   SetPageVisible(page, true);
+  StartProbing(view);
   return view;
 }
 
 void ShutdownWebView(WebView* view) {
   if (view->closed) return;
   view->closed = true;
+  ProbedViews.erase(std::remove(ProbedViews.begin(), ProbedViews.end(), view), ProbedViews.end());
   UnroutePageSession(view->session);
   UnroutePopupsOf(view->target);
   ForgetTarget(view->target);
@@ -472,6 +554,8 @@ void ShutdownWebView(WebView* view) {
   ReleaseBrowser();
   DropObject(&view->com);
 }
+
+bool InsideProcessFailedHandler() { return ProcessFailedDepth > 0; }
 
 ICoreWebView2* WebViewInterface(WebView* view) { return AsInterface<ICoreWebView2>(&view->com); }
 

@@ -70,6 +70,13 @@ struct WebView {
   std::deque<WindowOpen> windowOpens;                          // Page.windowOpen not yet matched to a target
   std::deque<std::pair<std::string, std::string>> newTargets;  // (session, target) not yet matched
   std::vector<Popup*> popups;
+  unsigned long browserPid = 0;  // Linux process id of the browser it lives in
+  // The hang probe: a trivial script the page's renderer has not answered yet
+  // (sent at probeSentAt, 0 when none is out); replies to older probes count
+  // for nothing.
+  ULONGLONG probeSentAt = 0;
+  int probeId = 0;
+  bool dialogOpen = false;
 };
 
 // The page commands that must run before a new target runs any script: the
@@ -95,6 +102,10 @@ ComObject* CreateNewWindowRequestedArgs(const std::wstring& uri);
 // payload is the JSON text the page posted.
 ComObject* CreateWebMessageArgs(const std::string& payload);
 ComObject* CreateProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind);
+ComObject* CreateBrowserProcessExitedArgs(COREWEBVIEW2_BROWSER_PROCESS_EXIT_KIND kind, unsigned long pid);
+
+// While the client's ProcessFailed handlers run.
+bool InsideProcessFailedHandler();
 
 // popup.cpp: the default handling of new windows, a top-level window of the
 // runtime's own for each.

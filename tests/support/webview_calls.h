@@ -5,7 +5,7 @@
 #include <vector>
 
 // From the controller's view to the first navigation, which comes after
-// every script and handler; the put_Bounds
+// every script and handler, and the browser's process id; the put_Bounds
 // line is left out when boundsCall is empty.
 inline std::vector<std::string> ConfigureViewCalls(const std::string& boundsCall) {
   std::vector<std::string> calls = {
@@ -30,6 +30,7 @@ inline std::vector<std::string> ConfigureViewCalls(const std::string& boundsCall
       "WebView.AddScriptToExecuteOnDocumentCreated window.chrome.webview.addEventListener('message', event => "
       "alert(event.data));window.chrome.webview.postMessage(window.document.URL);",
       "WebView.Navigate http://127.0.0.1:13001",
+      "WebView.get_BrowserProcessId",
   });
   return calls;
 }

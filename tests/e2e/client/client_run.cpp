@@ -1,4 +1,5 @@
 #include "client_run.h"
+#include <gtest/gtest.h>
 #include <algorithm>
 #include "shell/app_state.h"
 #include "support/taskbar.h"
@@ -43,6 +44,14 @@ long ClientRun::Exit(DWORD timeoutMs) {
   DWORD status = 0;
   if (!process_.Wait(timeoutMs, &status)) return -2;
   return static_cast<long>(status);
+}
+
+void StartWithPage(ClientRun& client, HWND* window) {
+  ASSERT_TRUE(client.Start());
+  *window = client.WaitForWindow();
+  ASSERT_NE(nullptr, *window);
+  ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "WebMessageReceived http://127.0.0.1:13001/") > 0; },
+                        LivenessMs));
 }
 
 StrayCopies::StrayCopies(const std::wstring& dll, const wchar_t* name) {

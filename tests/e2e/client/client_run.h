@@ -37,6 +37,10 @@ class ClientRun {
   HWND window_ = nullptr;
 };
 
+// The client started, its window found, and the service's page in it (the
+// page's first web message).
+void StartWithPage(ClientRun& client, HWND* window);
+
 // Copies of a DLL where our DLLs must never be looked for: the folder the
 // client starts in, and one put first on its PATH.
 class StrayCopies {

@@ -12,25 +12,12 @@
 
 namespace {
 
-bool LogHas(const ClientRun& client, const std::string& line) {
-  const auto lines = LogLines(client);
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // The lines of `lines` that are in `wanted`, in their order.
 std::vector<std::string> Only(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
   std::vector<std::string> kept;
   for (const auto& line : lines)
     if (std::find(wanted.begin(), wanted.end(), line) != wanted.end()) kept.push_back(line);
   return kept;
-}
-
-// The client started, its window found, and the service's page in it.
-void StartWithPage(ClientRun& client, HWND* window) {
-  ASSERT_TRUE(client.Start());
-  *window = client.WaitForWindow();
-  ASSERT_NE(nullptr, *window);
-  ASSERT_TRUE(WaitUntil([&] { return LogHas(client, "WebMessageReceived http://127.0.0.1:13001/"); }, LivenessMs));
 }
 
 RECT ClientAreaOf(HWND window) {

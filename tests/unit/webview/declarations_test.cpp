@@ -64,6 +64,10 @@ TEST(WebView2Slots, IUnknownComesFirst) {
 
 TEST(WebView2Slots, EnvironmentAndController) {
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2Environment, CreateCoreWebView2Controller(nullptr, nullptr)));
+  // The same object queried for Environment5 (Environment2 to 4 in between).
+  EXPECT_EQ(3, SLOT_OF(ICoreWebView2Environment5, CreateCoreWebView2Controller(nullptr, nullptr)));
+  EXPECT_EQ(12, SLOT_OF(ICoreWebView2Environment5, add_BrowserProcessExited(nullptr, nullptr)));
+  EXPECT_EQ(13, SLOT_OF(ICoreWebView2Environment5, remove_BrowserProcessExited(EventRegistrationToken{})));
 
   EXPECT_EQ(4, SLOT_OF(ICoreWebView2Controller, put_IsVisible(TRUE)));
   EXPECT_EQ(6, SLOT_OF(ICoreWebView2Controller, put_Bounds(RECT{1, 2, 3, 4})));
@@ -83,6 +87,7 @@ TEST(WebView2Slots, CoreWebView2) {
   EXPECT_EQ(31, SLOT_OF(ICoreWebView2, Reload()));
   EXPECT_EQ(34, SLOT_OF(ICoreWebView2, add_WebMessageReceived(nullptr, nullptr)));
   EXPECT_EQ(35, SLOT_OF(ICoreWebView2, remove_WebMessageReceived(EventRegistrationToken{})));
+  EXPECT_EQ(37, SLOT_OF(ICoreWebView2, get_BrowserProcessId(nullptr)));
   EXPECT_EQ(44, SLOT_OF(ICoreWebView2, add_NewWindowRequested(nullptr, nullptr)));
   EXPECT_EQ(45, SLOT_OF(ICoreWebView2, remove_NewWindowRequested(EventRegistrationToken{})));
 }
@@ -103,6 +108,8 @@ TEST(WebView2Slots, EventArgs) {
   EXPECT_EQ(8, SLOT_OF(ICoreWebView2NavigationStartingEventArgs, put_Cancel(TRUE)));
   EXPECT_EQ(5, SLOT_OF(ICoreWebView2WebMessageReceivedEventArgs, TryGetWebMessageAsString(nullptr)));
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2ProcessFailedEventArgs, get_ProcessFailedKind(nullptr)));
+  EXPECT_EQ(3, SLOT_OF(ICoreWebView2BrowserProcessExitedEventArgs, get_BrowserProcessExitKind(nullptr)));
+  EXPECT_EQ(4, SLOT_OF(ICoreWebView2BrowserProcessExitedEventArgs, get_BrowserProcessId(nullptr)));
   // This interface orders its pairs put before get.
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2NewWindowRequestedEventArgs, get_Uri(nullptr)));
   EXPECT_EQ(6, SLOT_OF(ICoreWebView2NewWindowRequestedEventArgs, put_Handled(TRUE)));
@@ -117,6 +124,7 @@ TEST(WebView2Slots, HandlersInvokeAtSlot3) {
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2WebMessageReceivedEventHandler, Invoke(nullptr, nullptr)));
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2ExecuteScriptCompletedHandler, Invoke(S_OK, L"null")));
   EXPECT_EQ(3, SLOT_OF(ICoreWebView2ProcessFailedEventHandler, Invoke(nullptr, nullptr)));
+  EXPECT_EQ(3, SLOT_OF(ICoreWebView2BrowserProcessExitedEventHandler, Invoke(nullptr, nullptr)));
 }
 
 namespace {
@@ -144,6 +152,7 @@ struct IidCase {
 TEST(WebView2Iids, MatchThePublishedStringsAndUuidof) {
   const IidCase cases[] = {
       IID_CASE(ICoreWebView2Environment, L"b96d755e-0319-4e92-a296-23436f46a1fc"),
+      IID_CASE(ICoreWebView2Environment5, L"319e423d-e0d7-4b8d-9254-ae9475de9b17"),
       IID_CASE(ICoreWebView2Controller, L"4d00c0d1-9434-4eb6-8078-8697a560334f"),
       IID_CASE(ICoreWebView2, L"76eceacb-0462-4d94-ac83-423a6793775e"),
       IID_CASE(ICoreWebView2Settings, L"e562e4f0-d7fa-43ac-8d71-c05150499f00"),
@@ -158,6 +167,8 @@ TEST(WebView2Iids, MatchThePublishedStringsAndUuidof) {
       IID_CASE(ICoreWebView2ExecuteScriptCompletedHandler, L"49511172-cc67-4bca-9923-137112f4c4cc"),
       IID_CASE(ICoreWebView2ProcessFailedEventHandler, L"79e0aea4-990b-42d9-aa1d-0fcc2e5bc7f1"),
       IID_CASE(ICoreWebView2ProcessFailedEventArgs, L"8155a9a4-1474-4a86-8cae-151b0fa6b8ca"),
+      IID_CASE(ICoreWebView2BrowserProcessExitedEventHandler, L"fa504257-a216-4911-a860-fe8825712861"),
+      IID_CASE(ICoreWebView2BrowserProcessExitedEventArgs, L"1f00663f-af8c-4782-9cdd-dd01c52e34cb"),
       IID_CASE(ICoreWebView2AddScriptToExecuteOnDocumentCreatedCompletedHandler,
                L"b99369f3-9b11-47b5-bc6f-8e7895fcea17"),
   };

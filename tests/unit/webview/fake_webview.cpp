@@ -98,6 +98,11 @@ constexpr char AddNavigationStartingName[] = "add_NavigationStarting";
 constexpr char AddNewWindowRequestedName[] = "add_NewWindowRequested";
 constexpr char AddWebMessageReceivedName[] = "add_WebMessageReceived";
 constexpr char AddProcessFailedName[] = "add_ProcessFailed";
+HRESULT STDMETHODCALLTYPE GetBrowserProcessId(FakeCom* self, UINT32* pid) {
+  Record(self, "get_BrowserProcessId");
+  *pid = 4242;
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE Reload(FakeCom* self) {
   Record(self, "Reload");
   return S_OK;
@@ -174,6 +179,7 @@ FakeCom MakeFakeWebView(FakeLog* log, FakeCom* settings) {
     t[29] = reinterpret_cast<void*>(&ExecuteScript);
     t[31] = reinterpret_cast<void*>(&Reload);
     t[34] = reinterpret_cast<void*>(&AddHandler<AddWebMessageReceivedName>);
+    t[37] = reinterpret_cast<void*>(&GetBrowserProcessId);
     t[44] = reinterpret_cast<void*>(&AddHandler<AddNewWindowRequestedName>);
     return t;
   }();
