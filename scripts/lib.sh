@@ -8,7 +8,7 @@ NORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 NORV_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
                nlohmann-json3-dev googletest locales iproute2 util-linux
                fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick
-               chromium nsis osslsigncode openssl lldb-19)
+               chromium nsis osslsigncode openssl lldb-19 python3-yaml)
 
 # What the scripts and the build call, each with the package that brings it
 # (a path is checked as a file).
