@@ -16,6 +16,7 @@ constexpr DWORD FailFastCode = 0xC0000602;
 
 using WriteDumpFunction = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
                                         PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
+using SymInitializeFunction = BOOL(WINAPI*)(HANDLE, PCWSTR, BOOL);
 
 HANDLE CrashEvent = nullptr;
 HANDLE DumpThread = nullptr;
@@ -79,6 +80,11 @@ void WriteCrashDump() {
   HMODULE dbghelp = nullptr;
   auto writeDump = LoadLibraryFunction<WriteDumpFunction>(L"dbghelp.dll", "MiniDumpWriteDump", &dbghelp);
   if (!writeDump) return;
+  // A dump needs no symbols. Left to itself, Wine's dbghelp loads every
+  // module's first, which takes it many seconds of the crashed thread's wait.
+  if (auto initialize = reinterpret_cast<SymInitializeFunction>(
+          reinterpret_cast<void*>(GetProcAddress(dbghelp, "SymInitializeW"))))
+    initialize(GetCurrentProcess(), nullptr, FALSE);
   HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   MINIDUMP_EXCEPTION_INFORMATION exception = {CrashThreadId, CrashPointers, FALSE};

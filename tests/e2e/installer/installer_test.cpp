@@ -250,14 +250,9 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
   }
 
   // An earlier build's dump key for the client, beside another program's.
-  for (const std::wstring& key : {std::wstring(LocalDumpsKey), std::wstring(LocalDumps) + L"\\other.exe"}) {
-    HKEY handle = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &handle, nullptr));
-    const DWORD count = 10;
-    RegSetValueExW(handle, L"DumpCount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&count), sizeof count);
-    RegCloseKey(handle);
-  }
+  const DWORD ten = 10;
+  for (const std::wstring& key : {std::wstring(LocalDumpsKey), std::wstring(LocalDumps) + L"\\other.exe"})
+    ASSERT_EQ(0, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DumpCount", REG_DWORD, &ten, sizeof ten));
 
   // A file held by another process, as by a client in another user's
   // session: a reinstall stops with status 3 before it changes anything, and
@@ -330,9 +325,8 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
   // another process: the copy fails after the check passed. Status 3, the
   // files before it copied, none after it, and no entry or shortcut.
   RunFolder elsewhere;
-  const std::wstring loader = elsewhere.File(L"WebView2Loader.dll");
-  HANDLE file = CreateFileW(loader.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, CREATE_NEW, 0, nullptr);
+  HANDLE file = CreateFileW(elsewhere.File(L"WebView2Loader.dll").c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
   DWORD written = 0;
   ASSERT_TRUE(WriteFile(file, "MZ", 2, &written, nullptr));
   HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);

@@ -21,11 +21,8 @@ out=$("$root/scripts/read-crash.sh" "$dumps/running.mdmp" "$symbols" 2>&1)
 check $? "running client: WinMain at client/shell/main.cpp:$loop" "$out"
 
 out=$("$root/scripts/read-crash.sh" "$dumps/remote-fault.mdmp" "$symbols" 2>&1)
-rc=$? first=$(grep -m1 '^Thread ' <<<"$out")
-# The threads that show WinMain at the message loop, but the first.
-ui=$(awk -v at="client/shell/main.cpp:$loop" '/^Thread / { thread = $0 }
-       / norvvpnui\.exe +::WinMain\(/ && $NF == at { print thread }' <<<"$out" | grep -vxF "$first")
-[ $rc -eq 0 ] && [[ $first =~ ^Thread\ 0x[0-9a-f]+:\ Exception\ 0xc0000005\  ]] && [ -n "$ui" ]
+[ $? -eq 0 ] && grep -m1 '^Thread ' <<<"$out" | grep -q ': Exception 0xc0000005 ' &&
+  awk '/^Thread / { n++ } n > 1 && / norvvpnui\.exe +::WinMain\(/' <<<"$out" | grep -q "client/shell/main\.cpp:$loop\$"
 check $? "client's own dump of a faulting thread: that thread first, WinMain on the UI thread" "$out"
 
 out=$("$root/scripts/read-crash.sh" "$dumps/fault.mdmp" "$symbols" 2>&1)
