@@ -8,7 +8,7 @@ NORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 NORV_PACKAGES=(cmake make g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 xvfb
                nlohmann-json3-dev googletest locales iproute2 util-linux
                fonts-dejavu-core fonts-wqy-microhei xdotool x11-apps x11-utils imagemagick trayer
-               chromium nsis osslsigncode openssl lldb-19)
+               chromium nsis osslsigncode openssl lldb-19 python3-yaml)
 
 # What the scripts and the build call, each with the package that brings it
 # (a path is checked as a file).
@@ -147,6 +147,10 @@ ensure_wine_template() {
   # Without a window manager, Managed windows stall every hide and destroy.
   template_wine wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >>"$blog" ||
     template_failed "wine reg add failed"
+  # No crash debugger: a crashing program under test ends at once instead of
+  # waiting in one. Empty, not deleted: without the value Wine starts its own.
+  template_wine wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+    /d '' /f >>"$blog" || template_failed "wine reg add failed"
   for f in "Microsoft YaHei" "Microsoft YaHei UI" "SimSun" "MS Shell Dlg"; do
     template_wine wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /t REG_SZ \
       /d "WenQuanYi Micro Hei" /f >>"$blog" || template_failed "wine reg add failed"

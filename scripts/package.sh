@@ -7,6 +7,8 @@
 #                        NORV_SIGN_PASSWORD) and keeps their detached signatures in PACKAGE_DIR/signatures
 #   --attach-signatures DIR   attaches a release's signatures (DIR/<name>.sig) instead: the rebuilt
 #                        installer must then equal the release's byte for byte
+#   --release-url URL    a release: also writes winget's manifests for the installer, to be
+#                        downloaded from URL/<installer's name>, into PACKAGE_DIR/winget
 # Installs what is missing, builds in BUILD_DIR (default build/; NORV_NO_BUILD=1
 # takes it as built), and puts the package in PACKAGE_DIR (default BUILD_DIR/packages),
 # with PACKAGE_DIR/symbols beside it: the packaged programs and their .debug files in
@@ -14,14 +16,15 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 BUILD_DIR=${BUILD_DIR:-$NORV_ROOT/build}
-usage="usage: $0 (--webview2-loader PATH | --dev-runtime) [--sign-pkcs12 FILE | --attach-signatures DIR]"
-loader= dev= pkcs12= attach=
+usage="usage: $0 (--webview2-loader PATH | --dev-runtime) [--sign-pkcs12 FILE | --attach-signatures DIR] [--release-url URL]"
+loader= dev= pkcs12= attach= url=
 while [ $# -gt 0 ]; do
   case $1 in
     --webview2-loader) [ $# -ge 2 ] || die "$usage"; loader=$2; shift 2 ;;
     --dev-runtime) dev=1; shift ;;
     --sign-pkcs12) [ $# -ge 2 ] || die "$usage"; pkcs12=$2; shift 2 ;;
     --attach-signatures) [ $# -ge 2 ] || die "$usage"; attach=$2; shift 2 ;;
+    --release-url) [ $# -ge 2 ] || die "$usage"; url=${2%/}; shift 2 ;;
     *) die "$usage" ;;
   esac
 done
@@ -43,6 +46,49 @@ if [ -n "$attach" ]; then
   [ -d "$attach" ] || die "--attach-signatures: no folder $attach"
   attach=$(cd "$attach" && pwd)
 fi
+if [ -n "$url" ]; then
+  [ -n "$loader" ] || die "--release-url is for a release (--webview2-loader PATH), not a development package"
+  [[ $url =~ ^https?://[^[:space:]\'\"]+$ ]] || die "--release-url: not an http(s) URL without spaces or quotes: $url"
+fi
+
+# winget's manifests (schema 1.12.0) for the installer $1 at $url, into $2,
+# with the names and version the package was made with.
+write_winget_manifests() {
+  local installer=$1 dir=$2 version vendor name key id sha schema=1.12.0
+  cpack_value() { sed -n "s/^set($1 \"\(.*\)\")\$/\1/p" "$BUILD_DIR/CPackConfig.cmake"; }
+  version=$(cpack_value CPACK_PACKAGE_VERSION) vendor=$(cpack_value CPACK_PACKAGE_VENDOR)
+  name=$(cpack_value CPACK_NSIS_DISPLAY_NAME) key=$(cpack_value CPACK_PACKAGE_INSTALL_REGISTRY_KEY)
+  id=$vendor.$name
+  sha=$(sha256sum "$installer" | cut -d' ' -f1 | tr a-f A-F)
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  header() { printf '# yaml-language-server: $schema=https://aka.ms/winget-manifest.%s.%s.schema.json\n' "$1" "$schema"; }
+  { header version
+    printf 'PackageIdentifier: %s\nPackageVersion: %s\nDefaultLocale: en-US\n' "$id" "$version"
+    printf 'ManifestType: version\nManifestVersion: %s\n' "$schema"; } >"$dir/$id.yaml"
+  # winget passes /S and /D= itself; the exit statuses are the README's; the
+  # uninstall entry's key name is the product code.
+  { header installer
+    printf 'PackageIdentifier: %s\nPackageVersion: %s\n' "$id" "$version"
+    printf 'InstallerType: nullsoft\nScope: machine\nElevationRequirement: elevatesSelf\nUpgradeBehavior: install\n'
+    printf 'ProductCode: %s\n' "$key"
+    printf 'ExpectedReturnCodes:\n- InstallerReturnCode: 2\n  ReturnResponse: packageInUse\n'
+    printf -- '- InstallerReturnCode: 3\n  ReturnResponse: fileInUse\n'
+    printf 'AppsAndFeaturesEntries:\n- DisplayName: %s\n  Publisher: %s\n  DisplayVersion: %s\n  ProductCode: %s\n' \
+      "$name" "$vendor" "$version" "$key"
+    printf "Installers:\n- Architecture: x64\n  InstallerUrl: '%s/%s'\n  InstallerSha256: %s\n" \
+      "$url" "$(basename "$installer")" "$sha"
+    printf 'ManifestType: installer\nManifestVersion: %s\n' "$schema"; } >"$dir/$id.installer.yaml"
+  { header defaultLocale
+    printf 'PackageIdentifier: %s\nPackageVersion: %s\nPackageLocale: en-US\n' "$id" "$version"
+    printf 'Publisher: %s\nPackageName: %s\nLicense: Proprietary\n' "$vendor" "$name"
+    printf 'ShortDescription: The tray client of the %s service.\n' "$name"
+    printf 'ManifestType: defaultLocale\nManifestVersion: %s\n' "$schema"; } >"$dir/$id.locale.en-US.yaml"
+  { header locale
+    printf 'PackageIdentifier: %s\nPackageVersion: %s\nPackageLocale: zh-CN\n' "$id" "$version"
+    printf 'Publisher: %s\nPackageName: 澜珀VPN\nLicense: 专有软件\nShortDescription: 澜珀VPN 服务的托盘客户端。\n' "$vendor"
+    printf 'ManifestType: locale\nManifestVersion: %s\n' "$schema"; } >"$dir/$id.locale.zh-CN.yaml"
+}
 
 ensure_packages
 # The commit's time for everything that would otherwise stamp the clock.
@@ -85,4 +131,8 @@ rm -f "$out"
 log "package: $(stat -c %s "$package") bytes"
 [ -d "$PACKAGE_DIR/symbols" ] || die "cpack left no symbols folder in $PACKAGE_DIR"
 log "symbols: $PACKAGE_DIR/symbols, $(du -sb "$PACKAGE_DIR/symbols" | cut -f1) bytes"
+if [ -n "$url" ]; then
+  write_winget_manifests "$package" "$PACKAGE_DIR/winget"
+  log "winget manifests: $PACKAGE_DIR/winget"
+fi
 echo "$package"

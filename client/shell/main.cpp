@@ -8,6 +8,7 @@
 #include "service/tunnel_state.h"
 #include "shell/app_state.h"
 #include "shell/console.h"
+#include "shell/crash_dump.h"
 #include "shell/main_window.h"
 #include "shell/texts.h"
 #include "shell/tool_modes.h"
@@ -15,6 +16,7 @@
 #include "webview/webview_host.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+  InstallCrashHandler();
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   if (!argv) {
@@ -25,6 +27,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     LocalFree(argv);
     if (mode != ToolMode::None) return 0;
   }
+  // Only the long-lived client keeps a thread waiting for a crash.
+  StartCrashDumpThread();
 
   UiLanguage = GetUserDefaultUILanguage();
   SetCurrentProcessExplicitAppUserModelID(AppUserModelId);

@@ -1,7 +1,8 @@
 // The development package (NorvVPN-<version>-win64-dev.exe) installed
 // silently into this prefix, its client run from Program Files, installed
 // again over the running client, neither installed nor uninstalled while
-// another process holds a file, and uninstalled while a client runs.
+// another process holds a file, installed over a read-only program,
+// uninstalled while a client runs, and failing on a file it cannot overwrite.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,8 @@ constexpr wchar_t EntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\U
 constexpr wchar_t InstallFolder[] = L"C:\\Program Files\\NorvVPN";
 constexpr wchar_t InstalledClient[] = L"C:\\Program Files\\NorvVPN\\norvvpnui.exe";
 constexpr wchar_t InstalledUninstaller[] = L"C:\\Program Files\\NorvVPN\\uninstall.exe";
+constexpr wchar_t LocalDumps[] = L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps";
+// What an earlier build wrote.
 constexpr wchar_t LocalDumpsKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\Windows Error Reporting\\LocalDumps\\norvvpnui.exe";
 constexpr wchar_t Shortcut[] = L"C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\NorvVPN.lnk";
@@ -26,6 +29,14 @@ constexpr wchar_t InternetSettings[] = L"Software\\Microsoft\\Windows\\CurrentVe
 constexpr DWORD InstallerTimeoutMs = 180000;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool KeyExists(const std::wstring& key) {
+  HKEY handle = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &handle) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(handle);
+  return true;
+}
 
 struct RegValue {
   DWORD type = REG_NONE;
@@ -89,7 +100,7 @@ std::vector<std::string> KeyValues(const wchar_t* key) {
 std::string FileHash(const std::wstring& path) { return std::to_string(std::hash<std::string>{}(ReadFileText(path))); }
 
 // What an install leaves: the folder's files with their hashes, the entry,
-// the shortcut and the dump key.
+// the shortcut and an earlier build's dump key.
 std::vector<std::string> InstallState() {
   std::vector<std::string> state;
   WIN32_FIND_DATAW found;
@@ -109,9 +120,9 @@ std::vector<std::string> InstallState() {
   return state;
 }
 
+// As the installer's File opens it.
 bool OpensForWriting(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   CloseHandle(file);
   return true;
@@ -136,11 +147,11 @@ bool StartInstaller(ChildProcess& installer, const std::wstring& exe, const std:
   return installer.Start(exe, arguments, {}, options);
 }
 
-DWORD RunInstaller() {
+DWORD RunInstaller(const std::wstring& arguments = L"/S") {
   RunFolder folder;
   ChildProcess installer;
   DWORD status = 0xFFFFFFFF;
-  const bool ended = StartInstaller(installer, HostPathFromEnv("NORV_INSTALLER"), L"/S", folder) &&
+  const bool ended = StartInstaller(installer, HostPathFromEnv("NORV_INSTALLER"), arguments, folder) &&
                      installer.Wait(InstallerTimeoutMs, &status);
   EXPECT_TRUE(ended) << "the installer did not start or end";
   return ended ? status : 0xFFFFFFFF;
@@ -210,16 +221,9 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
   const RegValue size = ReadValue(EntryKey, L"EstimatedSize");
   EXPECT_EQ(static_cast<DWORD>(REG_DWORD), size.type);
   EXPECT_GT(size.number, 1000u);  // KB: the programs and the runtime are several MB
-  // Windows Error Reporting's dump settings for the client, unexpanded.
-  const RegValue dumpFolder = ReadValue(LocalDumpsKey, L"DumpFolder");
-  EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), dumpFolder.type);
-  EXPECT_EQ(L"%LOCALAPPDATA%\\NorvVPN\\CrashDumps", dumpFolder.text);
-  for (const auto& [name, number] : {std::pair(L"DumpCount", 10u), std::pair(L"DumpType", 1u)}) {
-    const RegValue value = ReadValue(LocalDumpsKey, name);
-    EXPECT_EQ(static_cast<DWORD>(REG_DWORD), value.type) << Narrow(name);
-    EXPECT_EQ(number, value.number) << Narrow(name);
-  }
-  EXPECT_EQ(REG_NONE, ReadValue(LocalDumpsKey, L"DumpFolder", KEY_WOW64_32KEY).type);
+  // Nothing for Windows Error Reporting: its LocalDumps key, once there,
+  // keeps dumps of every program's crashes.
+  EXPECT_FALSE(KeyExists(LocalDumps));
   // Wine keeps no shortcut properties (its IPropertyStore on a shell link is
   // a stub), so the application id cannot be read back here: the link's
   // target is what can be checked.
@@ -245,17 +249,24 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
     EXPECT_TRUE(Exists(Shortcut));
   }
 
+  // An earlier build's dump key for the client, beside another program's.
+  const DWORD ten = 10;
+  for (const std::wstring& key : {std::wstring(LocalDumpsKey), std::wstring(LocalDumps) + L"\\other.exe"})
+    ASSERT_EQ(0, RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"DumpCount", REG_DWORD, &ten, sizeof ten));
+
   // A file held by another process, as by a client in another user's
   // session: a reinstall stops with status 3 before it changes anything, and
-  // so does an uninstall of the held program. The installer also replaces
-  // uninstall.exe, which the uninstaller (that very program, run in place)
-  // leaves out of its check.
+  // so does an uninstall of the held program, also when the holder writes
+  // and shares everything (the copy itself shares reading only). The
+  // installer also replaces uninstall.exe, which the uninstaller (that very
+  // program, run in place) leaves out of its check.
   const std::vector<std::string> installed = InstallState();
-  for (const wchar_t* name : {L"norvvpnui.exe", L"uninstall.exe"}) {
-    SCOPED_TRACE(Narrow(name));
+  for (const auto& [name, how] : {std::pair(L"norvvpnui.exe", L""), std::pair(L"uninstall.exe", L""),
+                                  std::pair(L"norvvpnui.exe", L"--write ")}) {
+    SCOPED_TRACE(Narrow(name) + " " + Narrow(how));
     const std::wstring path = std::wstring(InstallFolder) + L"\\" + name;
     ChildProcess holder;
-    ASSERT_TRUE(holder.Start(HostPathFromEnv("NORV_HOLD_FILE"), L"\"" + path + L"\""));
+    ASSERT_TRUE(holder.Start(HostPathFromEnv("NORV_HOLD_FILE"), how + (L"\"" + path + L"\"")));
     ASSERT_TRUE(WaitUntil([&] { return !OpensForWriting(path); }, LivenessMs)) << "the helper holds nothing";
     EXPECT_EQ(3u, RunInstaller());
     EXPECT_EQ(installed, InstallState());
@@ -266,10 +277,18 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
     holder.Kill();
     ASSERT_TRUE(holder.Wait(LivenessMs));
   }
-  // Free again, both go through.
+  // A read-only program is made writable and replaced, as NSIS does itself.
+  ASSERT_TRUE(SetFileAttributesW(InstalledClient, FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(0u, RunInstaller());
+  EXPECT_EQ(0u, GetFileAttributesW(InstalledClient) & FILE_ATTRIBUTE_READONLY);
+
+  // Free again, both go through; the uninstaller removes only the client's
+  // dump key.
   ASSERT_EQ(0u, UninstallInPlace());
   EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
   EXPECT_FALSE(Exists(InstalledClient));
+  EXPECT_FALSE(KeyExists(LocalDumpsKey));
+  EXPECT_TRUE(KeyExists(std::wstring(LocalDumps) + L"\\other.exe"));
   ASSERT_EQ(0u, RunInstaller());
   ExpectOneEntryInTheNativeView();
 
@@ -300,11 +319,27 @@ TEST(Installer, SilentInstallRunReinstallHeldFilesAndUninstall) {
   EXPECT_EQ(0u, ReadProxyEnable());
   EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
   EXPECT_FALSE(Exists(Shortcut));
-  for (const wchar_t* key : {EntryKey, LocalDumpsKey}) {
-    HKEY handle = nullptr;
-    EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &handle))
-        << Narrow(key);
-  }
+  EXPECT_FALSE(KeyExists(EntryKey));
+
+  // A file that opens for writing but cannot be overwritten, mapped by
+  // another process: the copy fails after the check passed. Status 3, the
+  // files before it copied, none after it, and no entry or shortcut.
+  RunFolder elsewhere;
+  HANDLE file = CreateFileW(elsewhere.File(L"WebView2Loader.dll").c_str(), GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, "MZ", 2, &written, nullptr));
+  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  CloseHandle(mapping);
+  CloseHandle(file);
+  ASSERT_NE(nullptr, view);
+  EXPECT_EQ(3u, RunInstaller(L"/S /D=" + elsewhere.Path()));
+  UnmapViewOfFile(view);
+  EXPECT_TRUE(Exists(elsewhere.File(L"norvvpnui.exe")));
+  EXPECT_FALSE(Exists(elsewhere.File(L"winbrand.dll")));
+  EXPECT_EQ(std::vector<std::wstring>{}, NorvEntries());
+  EXPECT_FALSE(Exists(Shortcut));
 }
 
 std::wstring TextOf(HWND window) {

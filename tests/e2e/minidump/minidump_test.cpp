@@ -1,20 +1,26 @@
 // Minidumps of the installed development package's client, which
 // read_crash_test.sh then reads with scripts/read-crash.sh (no Linux program
-// runs reliably from here): one of the running client, and one of a client
-// made to fault in our own code by this test acting as its debugger.
+// runs reliably from here): one the test writes of the running client, and
+// the client's own of that client made to fault by a thread started in it,
+// and of a fault in our own code made by this test as its debugger, which
+// then lets go. And the client's handler in a program of its own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
-// dbghelp.h needs windows.h first.
+// These need windows.h first.
 #include <dbghelp.h>
+#include <shlobj.h>
 
 namespace {
 
 constexpr wchar_t InstallFolder[] = L"C:\\Program Files\\NorvVPN";
 constexpr wchar_t InstalledClient[] = L"C:\\Program Files\\NorvVPN\\norvvpnui.exe";
+constexpr DWORD AccessViolation = 0xC0000005;
 
 bool WriteDump(const wchar_t* name, HANDLE process, DWORD processId, MINIDUMP_EXCEPTION_INFORMATION* exception) {
   const std::wstring path = HostPathFromEnv("NORV_CRASH_DUMPS") + L"\\" + name;
@@ -48,7 +54,35 @@ DWORD FunctionRva(const std::string& image, const char* symbol) {
   return 0;
 }
 
-TEST(Minidump, OfTheRunningClientAndOfAFaultInOurCode) {
+std::wstring DumpFolder() {
+  wchar_t local[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, local);
+  return std::wstring(local) + L"\\NorvVPN\\CrashDumps";
+}
+
+std::vector<std::wstring> DumpFiles() {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((DumpFolder() + L"\\*.dmp").c_str(), &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+    names.push_back(found.cFileName);
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The crashed process ends with the crash's status, leaving its own dump
+// <program>.<process id>.dmp, which is copied for read_crash_test.sh if named.
+void ExpectOwnDump(HANDLE process, DWORD id, const std::wstring& program, DWORD crash, const wchar_t* copy = L"") {
+  DWORD status = 0;
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process, LivenessMs)) << "the crashed process still runs";
+  EXPECT_TRUE(GetExitCodeProcess(process, &status) && status == crash) << std::hex << status;
+  const std::wstring dump = DumpFolder() + L"\\" + program + L"." + std::to_wstring(id) + L".dmp";
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(dump.c_str())) << Narrow(dump);
+  if (*copy) CopyFileW(dump.c_str(), (HostPathFromEnv("NORV_CRASH_DUMPS") + L"\\" + copy).c_str(), FALSE);
+}
+
+TEST(Minidump, OfTheRunningClientAndItsOwnOfFaults) {
   {
     RunFolder folder;
     ChildOptions options;
@@ -74,11 +108,23 @@ TEST(Minidump, OfTheRunningClientAndOfAFaultInOurCode) {
     DWORD_PTR answer = 0;  // its message loop runs
     ASSERT_TRUE(SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, LivenessMs, &answer));
     ASSERT_TRUE(WriteDump(L"running.mdmp", client.Handle(), client.Id(), nullptr)) << GetLastError();
+
+    // A thread of its own reads the never-mapped first page: system DLLs lie
+    // at the same address in every process, so our strlen is the client's.
+    const auto strlenAddress = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "strlen")));
+    const DWORD start = GetTickCount();
+    HANDLE thread =
+        CreateRemoteThread(client.Handle(), nullptr, 0, strlenAddress, reinterpret_cast<void*>(0x10), 0, nullptr);
+    ASSERT_NE(nullptr, thread) << GetLastError();
+    CloseHandle(thread);
+    ExpectOwnDump(client.Handle(), client.Id(), L"norvvpnui.exe", AccessViolation, L"remote-fault.mdmp");
+    printf("fault to the end of the client, its dump written: %.1f s\n", (GetTickCount() - start) / 1000.0);
   }
 
   // With one argument, PickToolMode reads the argument list: at its entry the
-  // test points the list (rdx) at the never-mapped first page, and writes the
-  // dump when the access violation comes.
+  // test points the list (rdx) at the never-mapped first page, and lets go
+  // when the access violation comes, so that the client's handler gets it.
   const DWORD rva = FunctionRva(ReadFileText(HostPathFromEnv("NORV_CLIENT_DEBUG")), "_Z12PickToolModeiPPw");
   ASSERT_NE(0u, rva) << "no PickToolMode in the client's symbols";
   std::wstring commandLine = std::wstring(L"\"") + InstalledClient + L"\" connect";
@@ -89,9 +135,9 @@ TEST(Minidump, OfTheRunningClientAndOfAFaultInOurCode) {
                              nullptr, nullptr, &startup, &info));
   BYTE *entry = nullptr, original = 0;
   const BYTE trap = 0xCC;
-  bool corrupted = false, dumped = false, ended = false;
+  bool corrupted = false, detached = false, ended = false;
   DEBUG_EVENT event = {};
-  while (!ended && WaitForDebugEvent(&event, LivenessMs)) {
+  while (!ended && !detached && WaitForDebugEvent(&event, LivenessMs)) {
     DWORD status = DBG_CONTINUE;
     if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
       CloseHandle(event.u.CreateProcessInfo.hFile);
@@ -115,23 +161,41 @@ TEST(Minidump, OfTheRunningClientAndOfAFaultInOurCode) {
         context.Rip = reinterpret_cast<DWORD64>(entry);
         context.Rdx = 0x10;
         corrupted = SetThreadContext(thread, &context);
-      } else if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && corrupted && !dumped) {
-        EXCEPTION_POINTERS pointers = {&record, &context};
-        MINIDUMP_EXCEPTION_INFORMATION exception = {event.dwThreadId, &pointers, FALSE};
-        dumped = WriteDump(L"fault.mdmp", info.hProcess, info.dwProcessId, &exception);
-        TerminateProcess(info.hProcess, 3);
+      } else if (record.ExceptionCode == EXCEPTION_ACCESS_VIOLATION && corrupted) {
+        // Left pending: detaching hands the fault back to the client.
+        detached = DebugActiveProcessStop(info.dwProcessId);
       } else if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
         status = DBG_EXCEPTION_NOT_HANDLED;
       }
       CloseHandle(thread);
     }
-    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    if (!detached) ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
   }
+  EXPECT_TRUE(corrupted) << "PickToolMode was not reached";
+  EXPECT_TRUE(detached) << "no access violation after the corruption";
+  if (detached) ExpectOwnDump(info.hProcess, info.dwProcessId, L"norvvpnui.exe", AccessViolation, L"fault.mdmp");
+  TerminateProcess(info.hProcess, 1);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  EXPECT_TRUE(corrupted) << "PickToolMode was not reached";
-  EXPECT_TRUE(dumped) << "no access violation after the corruption, or no dump";
-  EXPECT_TRUE(ended);
+}
+
+// A program linking the client's handler: an exhausted stack, then ten
+// terminates (a fail-fast, not abort's quiet status 3); the newest ten stay.
+TEST(CrashHandler, ExhaustedStackAndTerminateLeaveDumpsOfWhichTheNewestTenStay) {
+  const std::wstring folder = DumpFolder();
+  for (const auto& name : DumpFiles()) DeleteFileW((folder + L"\\" + name).c_str());
+  RemoveDirectoryW(folder.c_str());  // and its parent: made again when needed
+  RemoveDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str());
+  std::vector<std::wstring> kept;
+  for (int i = 0; i < 11; ++i) {
+    ChildProcess crasher;
+    ASSERT_TRUE(crasher.Start(HostPathFromEnv("NORV_CRASHER"), i == 0 ? L"overflow" : L"terminate"));
+    ASSERT_NO_FATAL_FAILURE(ExpectOwnDump(crasher.Handle(), crasher.Id(), L"crasher.exe",
+                                          i == 0 ? 0xC00000FD : 0xC0000602));
+    if (i > 0) kept.push_back(L"crasher.exe." + std::to_wstring(crasher.Id()) + L".dmp");
+  }
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(kept, DumpFiles());
 }
 
 }  // namespace
