@@ -129,7 +129,7 @@ template_failed() {
 
 # What a template is made of: this recipe's number and the Wine that booted
 # it. A template made otherwise is booted again.
-NORV_TEMPLATE_RECIPE=2
+NORV_TEMPLATE_RECIPE=3
 template_stamp() { printf 'recipe %s, %s\n' "$NORV_TEMPLATE_RECIPE" "$(wine --version 2>/dev/null || echo 'no wine')"; }
 
 # A booted prefix made once per build folder; each run works on a copy.
@@ -147,16 +147,17 @@ ensure_wine_template() {
   # Without a window manager, Managed windows stall every hide and destroy.
   template_wine wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >>"$blog" ||
     template_failed "wine reg add failed"
-  # No crash debugger: a crashing program under test ends at once instead of
-  # waiting in one. Empty, not deleted: without the value Wine starts its own.
-  template_wine wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
-    /d '' /f >>"$blog" || template_failed "wine reg add failed"
   for f in "Microsoft YaHei" "Microsoft YaHei UI" "SimSun" "MS Shell Dlg"; do
     template_wine wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /t REG_SZ \
       /d "WenQuanYi Micro Hei" /f >>"$blog" || template_failed "wine reg add failed"
   done
-  # A crash ends the program at once, its backtrace on standard error: Wine's
-  # crash dialog would wait for a click on the X server nobody sees.
+  # No crash debugger: a crashing program under test ends at once with its
+  # exception's status instead of waiting in one (Wine 10's crash dialog
+  # waits for a click on an X server nobody sees). Empty, not deleted: without
+  # the value Wine starts its own; and should a Wine start it anyway, without
+  # its dialog.
+  template_wine wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+    /d '' /f >>"$blog" || template_failed "wine reg add failed"
   template_wine wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >>"$blog" ||
     template_failed "wine reg add failed"
   # Usable: the system folder is there and the registry reads back.
