@@ -152,7 +152,7 @@ ensure_wine_template() {
       /d "WenQuanYi Micro Hei" /f >>"$blog" || template_failed "wine reg add failed"
   done
   # No crash debugger: a crashing program under test ends at once with its
-  # exception's status instead of waiting in one (Wine 10's crash dialog
+  # exception's status instead of waiting in one (Wine's crash dialog
   # waits for a click on an X server nobody sees). Empty, not deleted: without
   # the value Wine starts its own; and should a Wine start it anyway, without
   # its dialog.
