@@ -293,6 +293,11 @@ bool DevService::Start(const std::wstring& arguments) {
   if (exe.empty()) return false;
   std::wstring args = L"--port 13001 --log \"" + LogPath() + L"\"";
   if (!arguments.empty()) args += L" " + arguments;
+  // Another service's answers would pass for this one's.
+  if (PortAnswers(13001)) {
+    fprintf(stderr, "something already answers on 127.0.0.1:13001\n");
+    return false;
+  }
   if (!process_.Start(exe, args)) return false;
   // A service that ended (port taken, bad option) will never listen: say why.
   DWORD status = 0;
@@ -311,7 +316,9 @@ bool DevService::Start(const std::wstring& arguments) {
 
 void DevService::Stop() {
   process_.Kill();
-  WaitForPortClosed(13001, LivenessMs);
+  if (!WaitForPortClosed(13001, LivenessMs))
+    fprintf(stderr, "local-service %lu still answers on 13001 after it was stopped (ended: %d)\n", process_.Id(),
+            process_.Wait(0, nullptr));
 }
 
 std::vector<std::string> DevService::LogLines() const { return Lines(ReadFileText(LogPath())); }

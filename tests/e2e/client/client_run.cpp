@@ -52,6 +52,9 @@ void StartWithPage(ClientRun& client, HWND* window) {
   ASSERT_NE(nullptr, *window);
   ASSERT_TRUE(WaitUntil([&] { return CountLines(client, "WebMessageReceived http://127.0.0.1:13001/") > 0; },
                         LivenessMs));
+  // The line is written as the message is delivered; the client's handler
+  // has run once the loop answers.
+  ASSERT_TRUE(MessageLoopAnswers(*window));
 }
 
 StrayCopies::StrayCopies(const std::wstring& dll, const wchar_t* name) {
