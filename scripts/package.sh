@@ -131,6 +131,15 @@ rm -f "$out"
 log "package: $(stat -c %s "$package") bytes"
 [ -d "$PACKAGE_DIR/symbols" ] || die "cpack left no symbols folder in $PACKAGE_DIR"
 log "symbols: $PACKAGE_DIR/symbols, $(du -sb "$PACKAGE_DIR/symbols" | cut -f1) bytes"
+# The same commit gives other bytes on another Debian release (another
+# compiler, linker and makensis): a release publishes what it was built with,
+# and whoever checks it builds on the same.
+{
+  echo "Debian $(cat /etc/debian_version)"
+  dpkg-query -W -f='${Package} ${Version}\n' g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+    mingw-w64-x86-64-dev nsis cmake 2>/dev/null
+} >"$PACKAGE_DIR/build-environment.txt"
+log "build environment: $PACKAGE_DIR/build-environment.txt"
 if [ -n "$url" ]; then
   write_winget_manifests "$package" "$PACKAGE_DIR/winget"
   log "winget manifests: $PACKAGE_DIR/winget"
