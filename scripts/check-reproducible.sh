@@ -58,6 +58,8 @@ build_clone "$b_src" "$b_build"
 version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$a_build/CPackConfig.cmake")
 files=(client/norvvpnui.exe uninstall-cleaner/uninstall-cleaner.exe
        "release/NorvVPN-$version-win64.exe" "dev/NorvVPN-$version-win64-dev.exe")
+strings=x86_64-w64-mingw32-strings
+command -v "$strings" >/dev/null || die "missing: $strings (package binutils-mingw-w64-x86-64)"
 differ=0
 printf '%-40s %-64s %s\n' file "sha256 ($a_src)" "same in $b_src"
 for f in "${files[@]}"; do
@@ -67,8 +69,9 @@ for f in "${files[@]}"; do
   if [ "$ha" = "$hb" ]; then same=yes; else same="NO: $hb"; differ=1; fi
   printf '%-40s %s %s\n' "$f" "$ha" "$same"
   # Neither clone's paths may be in a shipped file, in 8-bit or UTF-16 strings.
+  # The toolchain's own strings: a machine set up by lib.sh has no native binutils.
   for s in "$a_src" "$b_src" "$work"; do
-    if { strings -a "$a_build/$f"; strings -a -el "$a_build/$f"; } | grep -qF "$s"; then
+    if { "$strings" -a "$a_build/$f"; "$strings" -a -el "$a_build/$f"; } | grep -qF "$s"; then
       log "$f holds the build path $s"
       differ=1
     fi
