@@ -98,18 +98,27 @@ std::wstring RunFolder::Copy(const std::wstring& source, const std::wstring& new
 }
 
 ChildProcess::~ChildProcess() {
-  if (!started_) return;
-  Kill();
-  for (Pipe* pipe : {&out_, &err_}) {
-    if (pipe->thread) {
-      WaitForSingleObject(pipe->thread, 5000);
-      CloseHandle(pipe->thread);
-    }
-    if (pipe->read) CloseHandle(pipe->read);
-    DeleteCriticalSection(&pipe->lock);
+  if (started_) Kill();
+  for (Pipe* pipe : {out_, err_}) {
+    if (pipe->thread) WaitForSingleObject(pipe->thread, 5000);
+    ReleasePipe(pipe);
   }
   if (thread_) CloseHandle(thread_);
-  CloseHandle(process_);
+  if (process_) CloseHandle(process_);
+}
+
+ChildProcess::Pipe* ChildProcess::NewPipe() {
+  Pipe* pipe = new Pipe;
+  InitializeCriticalSection(&pipe->lock);
+  return pipe;
+}
+
+void ChildProcess::ReleasePipe(Pipe* pipe) {
+  if (InterlockedDecrement(&pipe->owners) != 0) return;
+  if (pipe->thread) CloseHandle(pipe->thread);
+  if (pipe->read) CloseHandle(pipe->read);
+  DeleteCriticalSection(&pipe->lock);
+  delete pipe;
 }
 
 DWORD WINAPI ChildProcess::Drain(void* context) {
@@ -121,6 +130,7 @@ DWORD WINAPI ChildProcess::Drain(void* context) {
     pipe->text.append(buffer, got);
     LeaveCriticalSection(&pipe->lock);
   }
+  ReleasePipe(pipe);
   return 0;
 }
 
@@ -137,18 +147,17 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
                          const std::vector<std::wstring>& extraEnv, const ChildOptions& options) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE outWrite = nullptr, errWrite = nullptr;
-  for (Pipe* pipe : {&out_, &err_}) InitializeCriticalSection(&pipe->lock);
   started_ = true;
   if (!options.outputFile.empty()) {
     outWrite = OpenForAppending(options.outputFile);
     DuplicateHandle(GetCurrentProcess(), outWrite, GetCurrentProcess(), &errWrite, 0, TRUE,
                     DUPLICATE_SAME_ACCESS);
   } else {
-    CreatePipe(&out_.read, &outWrite, &inherit, 0);
-    SetHandleInformation(out_.read, HANDLE_FLAG_INHERIT, 0);
+    CreatePipe(&out_->read, &outWrite, &inherit, 0);
+    SetHandleInformation(out_->read, HANDLE_FLAG_INHERIT, 0);
     if (options.stderrFile.empty()) {
-      CreatePipe(&err_.read, &errWrite, &inherit, 0);
-      SetHandleInformation(err_.read, HANDLE_FLAG_INHERIT, 0);
+      CreatePipe(&err_->read, &errWrite, &inherit, 0);
+      SetHandleInformation(err_->read, HANDLE_FLAG_INHERIT, 0);
     } else {
       errWrite = OpenForAppending(options.stderrFile);
     }
@@ -198,8 +207,12 @@ bool ChildProcess::Start(const std::wstring& exe, const std::wstring& arguments,
   thread_ = info.hThread;
   process_ = info.hProcess;
   id_ = info.dwProcessId;
-  if (out_.read) out_.thread = CreateThread(nullptr, 0, Drain, &out_, 0, nullptr);
-  if (err_.read) err_.thread = CreateThread(nullptr, 0, Drain, &err_, 0, nullptr);
+  for (Pipe* pipe : {out_, err_}) {
+    if (!pipe->read) continue;
+    InterlockedIncrement(&pipe->owners);
+    pipe->thread = CreateThread(nullptr, 0, Drain, pipe, 0, nullptr);
+    if (!pipe->thread) InterlockedDecrement(&pipe->owners);
+  }
   return true;
 }
 
@@ -210,31 +223,38 @@ void ChildProcess::Resume() {
 bool ChildProcess::Wait(DWORD milliseconds, DWORD* exitCode) {
   if (!process_ || WaitForSingleObject(process_, milliseconds) != WAIT_OBJECT_0) return false;
   // The pipes close when the process and everything it started are gone.
-  for (Pipe* pipe : {&out_, &err_})
+  for (Pipe* pipe : {out_, err_})
     if (pipe->thread) WaitForSingleObject(pipe->thread, LivenessMs);
   if (exitCode) GetExitCodeProcess(process_, exitCode);
   return true;
 }
 
 void ChildProcess::Kill() {
-  if (process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    TerminateProcess(process_, 99);
-    WaitForSingleObject(process_, LivenessMs);
+  if (!process_) return;
+  const DWORD state = WaitForSingleObject(process_, 0);
+  if (state == WAIT_OBJECT_0) return;
+  // Say so when it cannot end: a process left running serves the next test.
+  if (state != WAIT_TIMEOUT) {
+    fprintf(stderr, "process %lu: its handle cannot be waited on (error %lu)\n", id_, GetLastError());
+  } else if (!TerminateProcess(process_, 99)) {
+    fprintf(stderr, "process %lu: TerminateProcess failed (error %lu)\n", id_, GetLastError());
+  } else if (WaitForSingleObject(process_, LivenessMs) != WAIT_OBJECT_0) {
+    fprintf(stderr, "process %lu did not end within %lu ms of TerminateProcess\n", id_, LivenessMs);
   }
 }
 
 
 std::string ChildProcess::Stdout() {
-  EnterCriticalSection(&out_.lock);
-  std::string text = out_.text;
-  LeaveCriticalSection(&out_.lock);
+  EnterCriticalSection(&out_->lock);
+  std::string text = out_->text;
+  LeaveCriticalSection(&out_->lock);
   return text;
 }
 
 std::string ChildProcess::Stderr() {
-  EnterCriticalSection(&err_.lock);
-  std::string text = err_.text;
-  LeaveCriticalSection(&err_.lock);
+  EnterCriticalSection(&err_->lock);
+  std::string text = err_->text;
+  LeaveCriticalSection(&err_->lock);
   return text;
 }
 

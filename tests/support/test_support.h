@@ -90,17 +90,23 @@ class ChildProcess {
   HANDLE Handle() const { return process_; }
 
  private:
+  // Shared with its drain thread, which may outlive this object while a
+  // grandchild still holds the pipe's other end: the last owner frees it.
   struct Pipe {
     HANDLE read = nullptr;
     HANDLE thread = nullptr;
     std::string text;
     CRITICAL_SECTION lock;
+    LONG owners = 1;
   };
+  static Pipe* NewPipe();
+  static void ReleasePipe(Pipe* pipe);
   static DWORD WINAPI Drain(void* pipe);
   HANDLE process_ = nullptr;
   HANDLE thread_ = nullptr;
   DWORD id_ = 0;
-  Pipe out_, err_;
+  Pipe* out_ = NewPipe();
+  Pipe* err_ = NewPipe();
   bool started_ = false;
 };
 
