@@ -55,7 +55,7 @@ b_src=$work/second-place/b/clone-of-norvvpn b_build=$work/second-place/b/out/bld
 build_clone "$a_src" "$a_build"
 build_clone "$b_src" "$b_build"
 
-version=$(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$a_build/CPackConfig.cmake")
+version=$(cpack_value "$a_build" CPACK_PACKAGE_VERSION)
 files=(client/norvvpnui.exe uninstall-cleaner/uninstall-cleaner.exe
        "release/NorvVPN-$version-win64.exe" "dev/NorvVPN-$version-win64-dev.exe")
 strings=x86_64-w64-mingw32-strings

@@ -30,6 +30,10 @@ NORV_PROGRAMS=(wine:wine wineboot:wine wineserver:wine winepath:wine Xvfb:xvfb
 log() { printf '== %s\n' "$*" >&2; }
 die() { printf '== FAILED: %s\n' "$*" >&2; exit 1; }
 
+# A value CMake wrote into a build folder's CPackConfig.cmake: $1 build folder,
+# $2 the variable (CPACK_PACKAGE_VERSION).
+cpack_value() { sed -n "s/^set($2 \"\(.*\)\")\$/\1/p" "$1/CPackConfig.cmake"; }
+
 # set -e alone would end a script silently.
 norv_on_err() {
   printf '== FAILED (exit %s): %s (%s:%s)\n' "$1" "$2" "$3" "$4" >&2

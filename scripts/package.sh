@@ -55,9 +55,9 @@ fi
 # with the names and version the package was made with.
 write_winget_manifests() {
   local installer=$1 dir=$2 version vendor name key id sha schema=1.12.0
-  cpack_value() { sed -n "s/^set($1 \"\(.*\)\")\$/\1/p" "$BUILD_DIR/CPackConfig.cmake"; }
-  version=$(cpack_value CPACK_PACKAGE_VERSION) vendor=$(cpack_value CPACK_PACKAGE_VENDOR)
-  name=$(cpack_value CPACK_NSIS_DISPLAY_NAME) key=$(cpack_value CPACK_PACKAGE_INSTALL_REGISTRY_KEY)
+  version=$(cpack_value "$BUILD_DIR" CPACK_PACKAGE_VERSION) vendor=$(cpack_value "$BUILD_DIR" CPACK_PACKAGE_VENDOR)
+  name=$(cpack_value "$BUILD_DIR" CPACK_NSIS_DISPLAY_NAME)
+  key=$(cpack_value "$BUILD_DIR" CPACK_PACKAGE_INSTALL_REGISTRY_KEY)
   id=$vendor.$name
   sha=$(sha256sum "$installer" | cut -d' ' -f1 | tr a-f A-F)
   rm -rf "$dir"
